@@ -1,0 +1,60 @@
+# Test suites: one GoogleTest program per source area (src/log -> log_tests),
+# built from the *_test.cc files beside the code, plus the small helper
+# programs in tests/support/programs that the tests start as real processes.
+# All of them land in one folder, from which the tests find the helpers.
+
+if(WIN32)
+  # GoogleTest built from source with the cross compiler.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(WENDRAKE_GTEST gtest)
+  set(WENDRAKE_GMOCK gmock)
+else()
+  find_package(GTest REQUIRED)
+  set(WENDRAKE_GTEST GTest::gtest)
+  set(WENDRAKE_GMOCK GTest::gmock)
+endif()
+
+set(WENDRAKE_TEST_BIN ${CMAKE_BINARY_DIR}/testbin)
+
+wendrake_sources(support_sources ${CMAKE_SOURCE_DIR}/tests/support)
+list(FILTER support_sources EXCLUDE REGEX "/programs/")
+add_library(wendrake_test_support STATIC ${support_sources})
+target_include_directories(wendrake_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
+target_link_libraries(wendrake_test_support PUBLIC wendrake_core ${WENDRAKE_GTEST} ${WENDRAKE_GMOCK}
+  PRIVATE wendrake_warnings)
+
+wendrake_sources(program_sources ${CMAKE_SOURCE_DIR}/tests/support/programs)
+set(WENDRAKE_TEST_PROGRAMS "")
+foreach(src IN LISTS program_sources)
+  get_filename_component(name ${src} NAME_WE)
+  string(REGEX REPLACE "-(win32|posix)$" "" name ${name})
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE wendrake_core wendrake_warnings)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
+  list(APPEND WENDRAKE_TEST_PROGRAMS ${name})
+endforeach()
+
+wendrake_sources(test_sources ${CMAKE_SOURCE_DIR}/src)
+list(FILTER test_sources INCLUDE REGEX "_test\\.cc$")
+set(areas "")
+foreach(src IN LISTS test_sources)
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/src ${src})
+  string(REGEX REPLACE "/.*" "" area ${rel})
+  list(APPEND areas ${area})
+  list(APPEND ${area}_tests_sources ${src})
+endforeach()
+list(REMOVE_DUPLICATES areas)
+
+foreach(area IN LISTS areas)
+  set(target ${area}_tests)
+  add_executable(${target} ${${area}_tests_sources})
+  target_link_libraries(${target} PRIVATE wendrake_test_support wendrake_warnings)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
+  if(WENDRAKE_TEST_PROGRAMS)
+    add_dependencies(${target} ${WENDRAKE_TEST_PROGRAMS})
+  endif()
+  add_test(NAME ${area} COMMAND ${target} WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
+  set_tests_properties(${area} PROPERTIES TIMEOUT 600)
+endforeach()

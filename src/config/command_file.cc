@@ -1,0 +1,111 @@
+#include "config/command_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/thread_control.h"
+#include "log/log.h"
+#include "os/os.h"
+
+namespace wendrake {
+
+char startDirectory[kStartDirectoryCapacity];
+
+void ExtractKeywordValue(char* destination, const char* record, const char* keyword) {
+  const char* found = std::strstr(record, keyword);
+  if (found == nullptr) {
+    destination[0] = '\0';
+    return;
+  }
+  const char* p = found + std::strlen(keyword);
+  char quote = (*p == '"' || *p == '\'') ? *p : '\0';
+  if (quote != '\0') {
+    ++p;
+    while (*p != '\0' && *p != quote && *p != '\n') *destination++ = *p++;
+  } else {
+    while (*p != '\0' && *p != ' ' && *p != '\n') *destination++ = *p++;
+  }
+}
+
+namespace {
+
+constexpr const char* kCommandFileName = "WKCommand.txt";
+
+bool IsShortRecord(const char* record) { return std::strlen(record) <= 7; }
+
+bool IsComment(const char* record) { return record[0] == '#'; }
+
+// The values of one record. Each buffer is as large as a record, so no value
+// can overrun it; whether a value fits its table field is checked apart.
+struct RecordValues {
+  char action[kRecordCapacity];
+  char folder[kRecordCapacity];
+  char execute[kRecordCapacity];
+  char current[kRecordCapacity];
+  char argument[kRecordCapacity];
+};
+
+bool FitsSetting(const char* value) { return std::strlen(value) < kSettingCapacity; }
+
+bool IsPathValue(const char* value) { return std::strlen(value) > 2 && FitsSetting(value); }
+
+// An over-long value rejects the record: cutting it would watch another
+// folder or start another program than the one written.
+bool IsValidRecord(const RecordValues& v) {
+  std::size_t actionLength = std::strlen(v.action);
+  return actionLength > 0 && actionLength <= static_cast<std::size_t>(kActionMaxLength) &&
+         IsPathValue(v.folder) && IsPathValue(v.execute) && IsPathValue(v.current) &&
+         FitsSetting(v.argument);
+}
+
+void HandleRecord(const char* record) {
+  LogF("CmdFile Read record(%s)", record);
+  if (IsShortRecord(record) || IsComment(record)) return;
+
+  static RecordValues values;  // main thread only, at start-up
+  std::memset(&values, 0, sizeof values);
+  ExtractKeywordValue(values.action, record, "ACTION=");
+  ExtractKeywordValue(values.folder, record, "FOLDER=");
+  ExtractKeywordValue(values.execute, record, "EXECUTE=");
+  ExtractKeywordValue(values.current, record, "CURRENT=");
+  ExtractKeywordValue(values.argument, record, "ARGUMENT=");
+
+  if (!IsValidRecord(values)) {
+    LogF("Error format. Record(%s)", record);
+    return;
+  }
+  AddTabel(values.action, values.folder, values.execute, values.current, values.argument);
+}
+
+}  // namespace
+
+int LoadCommandFile() {
+  char path[kStartDirectoryCapacity];
+  int length = std::snprintf(path, sizeof path, "%s%c%s", startDirectory, os::kPathSeparator,
+                             kCommandFileName);
+  LogF("-Start- LoadCommandFile. FileName(%s)", path);
+
+  // An unknown start directory, or one too long for the path, would make us
+  // read some other folder's command file, or none at all: treat it as a
+  // command file that cannot be opened.
+  bool pathUsable = startDirectory[0] != '\0' && length > 0 &&
+                    static_cast<std::size_t>(length) < sizeof path;
+  std::FILE* file = pathUsable ? os::TextOpenForRead(path) : nullptr;
+  if (file == nullptr) {
+    LogF("CmdFile Open error. FileName(%s)", path);
+    WriteLog(1, "== Abnormal end.==");
+    return 0;
+  }
+
+  char record[kRecordCapacity];
+  std::memset(record, 0, sizeof record);
+  while (os::TextReadLine(record, kRecordReadLimit, file) != nullptr) {
+    HandleRecord(record);
+    std::memset(record, 0, sizeof record);
+  }
+  std::fclose(file);
+  WriteLog(1, "-Ended- LoadCommandFile.");
+  return 1;
+}
+
+}  // namespace wendrake

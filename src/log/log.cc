@@ -1,0 +1,72 @@
+#include "log/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace wendrake {
+namespace {
+
+// Opened by the first line of the run, on the main thread before any watcher
+// exists, and closed after every watcher has ended; so neither needs a lock.
+os::Handle logHandle = os::kInvalidHandle;
+bool logOpened = false;  // set by the first line, never cleared
+
+}  // namespace
+
+std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& when,
+                          const char* text) {
+  int stamp = std::snprintf(line, kLogLineCapacity, "%d-%02d-%02d %02d:%02d:%02d - ", when.year,
+                            when.month, when.day, when.hour, when.minute, when.second);
+  std::size_t used = stamp < 0 ? 0 : static_cast<std::size_t>(stamp);
+  if (used > kLogLineCapacity - 3) used = kLogLineCapacity - 3;  // a five-digit year, say
+  std::size_t room = kLogLineCapacity - 3 - used;
+  std::size_t length = std::strlen(text);
+  if (length > room) length = room;
+  std::memcpy(line + used, text, length);
+  used += length;
+  line[used++] = '\r';
+  line[used++] = '\n';
+  line[used] = '\0';
+  return used;
+}
+
+void WriteLog(int mode, const char* text) {
+  if (mode < 0) {
+    if (logHandle != os::kInvalidHandle) os::FileClose(logHandle);
+    // Forgotten, not just closed: on Linux the number may soon name another
+    // file, which a late line must never reach.
+    logHandle = os::kInvalidHandle;
+    return;
+  }
+  if (!logOpened) {
+    logOpened = true;
+    // Others may read the log while we run, but not write or delete it; a
+    // second instance in the same folder therefore runs without a log.
+    logHandle = os::FileOpen(kLogFileName, os::kAccessWrite, os::kShareRead, os::kOpenAlways);
+    if (logHandle != os::kInvalidHandle) os::FileSeekEnd(logHandle);
+  }
+  if (logHandle == os::kInvalidHandle) return;
+
+  os::LocalTime now;
+  os::LocalTimeNow(&now);
+  char line[kLogLineCapacity];
+  std::size_t length = FormatLogLine(line, now, text);
+  os::FileWrite(logHandle, line, length);
+}
+
+void LogF(const char* format, ...) {
+  char message[kMessageCapacity];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  WriteLog(1, message);
+}
+
+void ResetLogForTesting() {
+  WriteLog(-1, "");
+  logOpened = false;
+}
+
+}  // namespace wendrake

@@ -1,0 +1,47 @@
+// The activity log, Wendrake.log in the start directory: the system's only
+// report of what it does. Every line is "YYYY-MM-DD hh:mm:ss - text" + CR LF,
+// written whole with one write call, so lines of the main thread and of both
+// watchers never mix.
+#ifndef WENDRAKE_LOG_LOG_H_
+#define WENDRAKE_LOG_LOG_H_
+
+#include <cstddef>
+
+#include "os/os.h"
+
+namespace wendrake {
+
+constexpr const char* kLogFileName = "Wendrake.log";
+
+// A line: 22 bytes of time stamp and " - ", the text, CR LF and a NUL.
+constexpr std::size_t kLogLineCapacity = 256;
+constexpr std::size_t kLogStampLength = 22;
+// The longest text that fits; a longer one is cut to this many bytes, so the
+// line still ends in CR LF.
+constexpr std::size_t kLogTextMax = kLogLineCapacity - kLogStampLength - 3;
+
+// Callers compose their messages in buffers of this size.
+constexpr std::size_t kMessageCapacity = 256;
+
+// mode >= 0: appends one line with `text` (opening the log at the first
+// call of the run). mode < 0: closes the log for the rest of the run.
+// Failures are silent: a log that cannot be opened or written loses lines
+// and nothing else.
+void WriteLog(int mode, const char* text);
+
+// Formats a message into a kMessageCapacity buffer (cut, never overrun) and
+// writes it as one line.
+void LogF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Builds the line for `text` at time `when` into `line`; returns its length
+// without the NUL.
+std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& when,
+                          const char* text);
+
+// Tests only: closes the log and forgets that it was opened, so that a test
+// process can open it again in another folder.
+void ResetLogForTesting();
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_LOG_LOG_H_

@@ -1,0 +1,33 @@
+// Current directory and local time on Linux.
+#include <errno.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "os/os.h"
+
+namespace wendrake {
+namespace os {
+
+bool CurrentDirectory(char* buffer, std::size_t capacity) {
+  if (capacity == 0) return false;
+  if (getcwd(buffer, capacity) == nullptr) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+void LocalTimeNow(LocalTime* out) {
+  time_t now = time(nullptr);
+  struct tm parts = {};
+  localtime_r(&now, &parts);  // each caller its own result
+  out->year = parts.tm_year + 1900;
+  out->month = parts.tm_mon + 1;
+  out->day = parts.tm_mday;
+  out->hour = parts.tm_hour;
+  out->minute = parts.tm_min;
+  out->second = parts.tm_sec;
+}
+
+}  // namespace os
+}  // namespace wendrake

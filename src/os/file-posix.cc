@@ -1,0 +1,85 @@
+// Files on Linux: open(2) and friends. Windows share modes have no direct
+// counterpart; the one the system relies on, "nobody else may write while I
+// do", is kept with an exclusive flock taken at open.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "os/os.h"
+
+namespace wendrake {
+namespace os {
+
+int LastError() { return errno; }
+
+int PathTooLongError() { return ENAMETOOLONG; }
+
+Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition) {
+  int flags = O_CLOEXEC;  // started programs must not inherit our files
+  if ((access & kAccessRead) && (access & kAccessWrite)) {
+    flags |= O_RDWR;
+  } else if (access & kAccessWrite) {
+    flags |= O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  if (disposition != kOpenExisting) flags |= O_CREAT;
+  int fd = open(path, flags, 0666);
+  if (fd < 0) return kInvalidHandle;
+
+  if ((access & kAccessWrite) && !(share & kShareWrite)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int saved = errno;
+      close(fd);
+      errno = saved;
+      return kInvalidHandle;
+    }
+  }
+  // Emptied only once the lock is ours, so a refused open destroys nothing.
+  if (disposition == kCreateAlways && ftruncate(fd, 0) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool FileSeekEnd(Handle file) { return lseek(static_cast<int>(file), 0, SEEK_END) >= 0; }
+
+bool FileWrite(Handle file, const void* data, std::size_t length) {
+  ssize_t written = write(static_cast<int>(file), data, length);
+  return written >= 0 && static_cast<std::size_t>(written) == length;
+}
+
+long FileRead(Handle file, void* data, std::size_t length) {
+  ssize_t got = read(static_cast<int>(file), data, length);
+  return got < 0 ? -1 : static_cast<long>(got);
+}
+
+void FileClose(Handle file) {
+  if (file >= 0) close(static_cast<int>(file));
+}
+
+bool FileExists(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0;
+}
+
+bool FileDelete(const char* path) { return unlink(path) == 0; }
+
+bool FileRename(const char* source, const char* target) {
+  // MoveFileA refuses an existing target; rename(2) would replace it.
+  if (access(target, F_OK) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(source, target) == 0;
+}
+
+}  // namespace os
+}  // namespace wendrake

@@ -1,0 +1,58 @@
+// Files on Windows: the ANSI file functions of kernel32.
+#include <windows.h>
+
+#include "os/os.h"
+
+namespace wendrake {
+namespace os {
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+int PathTooLongError() { return ERROR_FILENAME_EXCED_RANGE; }
+
+Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition) {
+  DWORD desired = 0;
+  if (access & kAccessRead) desired |= GENERIC_READ;
+  if (access & kAccessWrite) desired |= GENERIC_WRITE;
+  DWORD shareMode = 0;
+  if (share & kShareRead) shareMode |= FILE_SHARE_READ;
+  if (share & kShareWrite) shareMode |= FILE_SHARE_WRITE;
+  DWORD create = OPEN_ALWAYS;
+  if (disposition == kOpenExisting) create = OPEN_EXISTING;
+  if (disposition == kCreateAlways) create = CREATE_ALWAYS;
+  HANDLE h = CreateFileA(path, desired, shareMode, nullptr, create, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<Handle>(h);
+}
+
+bool FileSeekEnd(Handle file) {
+  return SetFilePointer(reinterpret_cast<HANDLE>(file), 0, nullptr, FILE_END) !=
+         INVALID_SET_FILE_POINTER;
+}
+
+bool FileWrite(Handle file, const void* data, std::size_t length) {
+  DWORD written = 0;
+  BOOL ok = WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(length), &written,
+                      nullptr);
+  return ok && written == length;
+}
+
+long FileRead(Handle file, void* data, std::size_t length) {
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(length), &got, nullptr)) {
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+void FileClose(Handle file) {
+  if (file != kInvalidHandle && file != 0) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool FileDelete(const char* path) { return DeleteFileA(path) != 0; }
+
+bool FileRename(const char* source, const char* target) { return MoveFileA(source, target) != 0; }
+
+}  // namespace os
+}  // namespace wendrake

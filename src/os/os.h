@@ -1,0 +1,223 @@
+// The operating-system layer: every platform call the core makes goes
+// through here, with portable types only. Each operation has one body in a
+// -win32.cc file and one in a -posix.cc file; this header is the contract
+// both keep. Nothing outside src/os (and the two program shells) includes
+// windows.h or a Linux system header.
+#ifndef WENDRAKE_OS_OS_H_
+#define WENDRAKE_OS_OS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace wendrake {
+namespace os {
+
+// A HANDLE on Windows, a file descriptor (or a small table index) on Linux.
+using Handle = std::intptr_t;
+
+// What a failed open or search returns, as INVALID_HANDLE_VALUE does.
+constexpr Handle kInvalidHandle = -1;
+
+// The separator between a folder and a name in the paths the system forms.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// ---------------------------------------------------------------------------
+// Last error
+
+// The platform's code for the last failed call of this thread: GetLastError()
+// on Windows, errno on Linux. Every operation below that reports failure
+// leaves its code here.
+int LastError();
+
+// The code a path that does not fit its buffer is reported with
+// (ERROR_FILENAME_EXCED_RANGE on Windows, ENAMETOOLONG on Linux).
+int PathTooLongError();
+
+// ---------------------------------------------------------------------------
+// Files
+
+enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u };
+
+// What other openers may do while this handle is open. On Linux only the
+// denial of write sharing to a writer has an effect: the open takes an
+// exclusive non-blocking flock and fails (EWOULDBLOCK) when another open
+// file already holds one, as a sharing violation does on Windows.
+enum Share : unsigned { kShareNone = 0u, kShareRead = 1u, kShareWrite = 2u };
+
+enum Disposition {
+  kOpenAlways,    // open, creating an empty file if there is none
+  kOpenExisting,  // open an existing file only
+  kCreateAlways,  // create, or empty an existing file
+};
+
+// Opens `path` as CreateFileA does with the given access, share mode and
+// disposition (FILE_ATTRIBUTE_NORMAL, no security, no template).
+// Returns kInvalidHandle on failure.
+Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition);
+
+// Moves the file position to the end of the file.
+bool FileSeekEnd(Handle file);
+
+// One write call of `length` bytes at the current position. Returns false if
+// the call failed or wrote less.
+bool FileWrite(Handle file, const void* data, std::size_t length);
+
+// One read call of at most `length` bytes. Returns the count read (0 at the
+// end of the file) or -1 on failure.
+long FileRead(Handle file, void* data, std::size_t length);
+
+void FileClose(Handle file);
+
+// True when `path` names an existing file or folder.
+bool FileExists(const char* path);
+
+// Deletes a file. False with LastError() set on failure.
+bool FileDelete(const char* path);
+
+// Gives `source` the name `target`. As MoveFileA, this fails when `target`
+// exists; callers delete it first.
+bool FileRename(const char* source, const char* target);
+
+// ---------------------------------------------------------------------------
+// Text files read line by line (the command file)
+
+// Opens a text file for reading, "r" as the C library gives it.
+std::FILE* TextOpenForRead(const char* path);
+
+// fgets with text-mode line ends on every platform: a CR LF pair arrives as
+// one '\n' (the Windows C library does this itself; on Linux it is done
+// here, also when the pair is split by `limit`). Returns nullptr at the end
+// of the file or on a read error.
+char* TextReadLine(char* buffer, int limit, std::FILE* file);
+
+// ---------------------------------------------------------------------------
+// Directories and time
+
+// Copies the process's current directory into `buffer`. False, with the
+// buffer left empty, when it cannot be read or does not fit `capacity`.
+bool CurrentDirectory(char* buffer, std::size_t capacity);
+
+// A local calendar time, fields as people read them (month 1-12).
+struct LocalTime {
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
+};
+
+// The current local time; safe to call from any thread at once, each caller
+// gets its own result.
+void LocalTimeNow(LocalTime* out);
+
+// One entry of a folder listing.
+struct DirEntry {
+  char name[260];       // the (long) name, NUL-terminated, no folder part
+  bool isDirectory;     // sub-folders, "." and ".." have it
+  std::uint32_t sizeLow;  // the low 32 bits of the size
+  LocalTime lastWrite;  // the last-write time in local time
+};
+
+// Starts listing the entries of `folder` and fills `first`. Returns
+// kInvalidHandle with LastError() set when the folder cannot be listed or
+// holds nothing at all.
+Handle DirSearchFirst(const char* folder, DirEntry* first);
+
+// The next entry; false at the end or on any failure.
+bool DirSearchNext(Handle search, DirEntry* next);
+
+void DirSearchClose(Handle search);
+
+// ---------------------------------------------------------------------------
+// In-use probe
+
+enum class ProbeResult {
+  kFree,           // nobody else has the file open; `info` is filled
+  kInUse,          // the exclusive open failed (held by another process, or gone)
+  kNoInformation,  // opened, but its size and time could not be read
+};
+
+struct ProbeInfo {
+  std::uint32_t sizeLow;
+  LocalTime lastWrite;
+};
+
+// Tries to open the existing file `path` with no sharing (Windows) or to
+// learn whether any other process holds it open (Linux), and reads its size
+// and local last-write time from the open file. Never creates the file.
+ProbeResult ProbeExclusive(const char* path, ProbeInfo* info);
+
+// ---------------------------------------------------------------------------
+// Named locks (a named mutex on Windows, a flock'ed lock file on Linux)
+
+// Creates the lock `name` for the whole run. Returns 0 on failure.
+Handle LockCreate(const char* name);
+
+// Opens a handle of one's own on an existing lock. Returns 0 on failure.
+Handle LockOpen(const char* name);
+
+// Waits without a time limit until this thread holds the lock; an abandoned
+// lock counts as held. Returns false only when a stop was requested
+// (RequestStop) during the wait.
+bool LockAcquire(Handle lock);
+
+void LockRelease(Handle lock);
+void LockClose(Handle lock);
+
+// ---------------------------------------------------------------------------
+// Folder change notification
+
+enum class WaitResult { kSignalled, kTimeout, kFailed, kStopped };
+
+// Asks for notification of changes to the names and contents of the files
+// directly in `folder`. Returns kInvalidHandle on failure.
+Handle ChangeWatchOpen(const char* folder);
+
+// Waits for a change, at most `timeoutMs` milliseconds (negative: no limit).
+WaitResult ChangeWatchWait(Handle watch, int timeoutMs);
+
+// Re-arms the notification after a scan.
+bool ChangeWatchRearm(Handle watch);
+
+void ChangeWatchClose(Handle watch);
+
+// ---------------------------------------------------------------------------
+// Threads and shutdown
+
+using ThreadProc = void (*)(void* parameter);
+
+// Starts `proc(parameter)` on a new thread at once. Returns 0 on failure.
+Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId);
+
+// Ends a watcher thread at shutdown. On Windows it is terminated wherever it
+// is; on Linux it has already stopped at RequestStop and is joined.
+void ThreadEnd(Handle thread);
+
+// Asks every blocking wait of this layer (lock, change notification, pause)
+// to return kStopped / false at once, now and from now on.
+void RequestStop();
+bool StopRequested();
+
+// Sleeps `milliseconds`, or less when a stop is requested.
+void PauseFor(int milliseconds);
+
+// ---------------------------------------------------------------------------
+// Starting programs
+
+// Starts a program and does not wait for it. On Windows `commandLine` is
+// handed to CreateProcessA as it stands; on Linux `argv` (NULL-terminated)
+// is started directly, never through a shell. `workingDir` is the new
+// process's current directory; a directory that cannot be entered fails the
+// start. False with LastError() set on failure.
+bool StartProgram(const char* commandLine, char* const argv[], const char* workingDir);
+
+}  // namespace os
+}  // namespace wendrake
+
+#endif  // WENDRAKE_OS_OS_H_
