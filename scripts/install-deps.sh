@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing Wendrake needs on Debian 12, and only
+# what is missing. Safe to run again.
+#   install-deps.sh          native build and tests only
+#   install-deps.sh --all    also the Windows cross build, Wine and Xvfb
+set -euo pipefail
+
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux
+          clang libclang-rt-14-dev)
+if [ "${1:-}" = "--all" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
