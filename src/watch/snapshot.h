@@ -1,0 +1,91 @@
+// Snapshots: the picture of one watched folder at one moment, a file of
+// fixed-length 99-byte text records, one per file, sorted by MatchingKey.
+// Change detection compares two of them in one sequential pass, so the
+// record layout, the sort order and the high-value end record all serve
+// that merge.
+#ifndef WENDRAKE_WATCH_SNAPSHOT_H_
+#define WENDRAKE_WATCH_SNAPSHOT_H_
+
+#include <cstdint>
+
+#include "os/os.h"
+
+namespace wendrake {
+
+// SnapshotRecord layout: every field is followed by a NUL, the record ends
+// in CR LF, so a snapshot file reads as lines of text.
+constexpr int kRecordLength = 99;
+constexpr int kNameOffset = 0;     // "%-63s": the name, blank-filled
+constexpr int kNameLength = 63;
+constexpr int kSizeOffset = 64;    // "%012d": low 32 bits of the size, signed
+constexpr int kSizeLength = 12;
+constexpr int kDateOffset = 77;    // "%04d-%02d-%02d", local last-write date
+constexpr int kDateLength = 10;
+constexpr int kTimeOffset = 88;    // "%02d:%02d:%02d", local last-write time
+constexpr int kTimeLength = 8;
+constexpr int kCrOffset = 97;
+constexpr int kLfOffset = 98;
+constexpr int kKeyLength = 64;     // MatchingKey: name field and its NUL
+
+// The listing keeps at most this many files; each further one is logged.
+constexpr int kListingCapacity = 3000;
+
+// Snapshot file names are "KSFF01O.txt" etc.: 11 characters and a NUL.
+constexpr int kSnapshotNameCapacity = 16;
+
+struct SnapshotFileNames {
+  char oldName[kSnapshotNameCapacity];     // the previous scan's snapshot
+  char newName[kSnapshotNameCapacity];     // this scan's listing
+  char mergedName[kSnapshotNameCapacity];  // written by the matching
+};
+
+struct SortDescriptor {
+  std::int32_t recordLength;
+  std::int32_t recordCount;
+  std::int32_t keyPosition;  // 1-based
+  std::int32_t keyLength;
+};
+
+// The old, new and merged snapshot file names of entry `index` (1-based).
+void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
+
+// Lists the files (not sub-folders) of `folder` into the snapshot file
+// `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
+// number of the log lines.
+void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
+
+// Shell sort in place by the descriptor's key, unsigned byte comparison.
+void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch,
+                 unsigned char* records);
+
+// Reads the next record into `record` (kRecordLength bytes). At the end of
+// the file, or on a read error, puts the high-value key into bytes 0-63
+// (the rest untouched) and sets *endFlag to -1; it never clears it.
+void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag);
+
+// Compares two MatchingKeys as unsigned bytes: <0, 0 or >0.
+int CompareKeys(const unsigned char* a, const unsigned char* b);
+
+// Copies the name in the first fieldLength - 1 bytes of `field` without its
+// trailing blanks to `destination` (zero-filled by the caller; no NUL is
+// written). A field that starts with a blank copies nothing.
+void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength);
+
+// Fills bytes 0-96 of `record` from a name, size and local time: the layout
+// shared by the listing and the in-use probes.
+void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
+                        const os::LocalTime& lastWrite);
+
+// Fills the size, date and time fields of `record` from zeros, as for a
+// file whose information could not be had.
+void FillZeroFields(unsigned char* record);
+
+// Deletes `fileName` if it exists; a failed deletion is logged.
+void DeleteFileIfFound(const char* fileName);
+
+// Renames `sourceName` to `targetName`, deleting an existing target first.
+void ReanameFile(const char* sourceName, const char* targetName);
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_WATCH_SNAPSHOT_H_
