@@ -211,11 +211,25 @@ void PauseFor(int milliseconds);
 // Starting programs
 
 // Starts a program and does not wait for it. On Windows `commandLine` is
-// handed to CreateProcessA as it stands; on Linux `argv` (NULL-terminated)
-// is started directly, never through a shell. `workingDir` is the new
-// process's current directory; a directory that cannot be entered fails the
-// start. False with LastError() set on failure.
+// handed to CreateProcessA as it stands (no application name, handles not
+// inherited, shown normally) and `argv` is ignored. On Linux `argv`
+// (NULL-terminated) is started directly, never through a shell, and
+// `commandLine` is ignored: a bare program name is looked up in PATH, and a
+// relative path is taken from this process's current directory, as
+// CreateProcessA does, not from `workingDir`. The child inherits nothing but
+// stdin, stdout and stderr, and starts with no blocked signals and every
+// signal at its default action. `workingDir` is the new process's current
+// directory; a directory that cannot be entered fails the start. False with
+// LastError() set on failure (on Linux the errno of the failed chdir or
+// exec, as posix_spawn returns it).
+//
+// Started programs are never waited for. On Linux the program's shell
+// ignores SIGCHLD so that the kernel reaps them; nothing here does.
 bool StartProgram(const char* commandLine, char* const argv[], const char* workingDir);
+
+// The code a start is refused with when there is no program to start
+// (ERROR_FILE_NOT_FOUND on Windows, ENOENT on Linux).
+int ProgramNotFoundError();
 
 }  // namespace os
 }  // namespace wendrake

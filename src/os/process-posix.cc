@@ -1,0 +1,111 @@
+// Starting programs on Linux: posix_spawn of the argv the launcher made,
+// never through a shell, so a file name reaches the program as one argument
+// whatever characters it holds.
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "os/os.h"
+
+extern char** environ;
+
+namespace wendrake {
+namespace os {
+
+namespace {
+
+// Finds the file to execute for `program`. A relative path with a folder
+// part is taken from our current directory, the start directory, as
+// CreateProcessA does: posix_spawn would take it from the child's new
+// working directory. Sets *searchPath for a bare name, which PATH decides.
+bool ResolveProgram(const char* program, char (&resolved)[PATH_MAX], bool* searchPath) {
+  *searchPath = std::strchr(program, '/') == nullptr;
+  if (*searchPath || program[0] == '/') {
+    std::size_t length = std::strlen(program);
+    if (length >= sizeof resolved) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(resolved, program, length + 1);
+    return true;
+  }
+  char here[PATH_MAX];
+  if (getcwd(here, sizeof here) == nullptr) return false;
+  int needed = std::snprintf(resolved, sizeof resolved, "%s/%s", here, program);
+  if (needed < 0 || static_cast<std::size_t>(needed) >= sizeof resolved) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StartProgram(const char* /*commandLine*/, char* const argv[], const char* workingDir) {
+  if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0') {
+    errno = ENOENT;
+    return false;
+  }
+  char program[PATH_MAX];
+  bool searchPath = false;
+  if (!ResolveProgram(argv[0], program, &searchPath)) return false;
+
+  posix_spawn_file_actions_t actions;
+  int rc = posix_spawn_file_actions_init(&actions);
+  if (rc != 0) {
+    errno = rc;
+    return false;
+  }
+  // The chdir runs in the child before the exec; glibc hands its failure
+  // back as posix_spawn's result, as it does a failed exec, so a CURRENT
+  // that cannot be entered fails the start like a missing program.
+  rc = posix_spawn_file_actions_addchdir_np(&actions, workingDir);
+  // Our own files are close-on-exec already; this also keeps out any
+  // descriptor a library opened without it.
+  if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+  posix_spawnattr_t attributes;
+  bool haveAttributes = false;
+  if (rc == 0) {
+    rc = posix_spawnattr_init(&attributes);
+    haveAttributes = rc == 0;
+  }
+  if (rc == 0) {
+    // A started program begins clean: nothing blocked that the calling
+    // thread blocks, and nothing ignored that we ignore (an exec keeps an
+    // ignored SIGCHLD, which would break a program that waits for children).
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    rc = posix_spawnattr_setsigmask(&attributes, &none);
+    if (rc == 0) rc = posix_spawnattr_setsigdefault(&attributes, &all);
+    if (rc == 0) {
+      rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+  }
+  if (rc == 0) {
+    pid_t child;
+    rc = searchPath ? posix_spawnp(&child, program, &actions, &attributes, argv, environ)
+                    : posix_spawn(&child, program, &actions, &attributes, argv, environ);
+  }
+  if (haveAttributes) posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    errno = rc;
+    return false;
+  }
+  return true;
+}
+
+int ProgramNotFoundError() {
+  return ENOENT;
+}
+
+}  // namespace os
+}  // namespace wendrake
