@@ -1,0 +1,98 @@
+#include "launch/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launch/launcher_test_util.h"
+#include "os/os.h"
+
+namespace wendrake {
+namespace {
+
+using testing::CurrentLogTexts;
+
+const std::string kSep(1, os::kPathSeparator);
+
+TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly) {
+  struct Kind {
+    Builder builder;
+    const char* flag;
+    const char* word;
+  };
+  const Kind kinds[] = {{BuildDeleteCommand, "-D", "Delete"},
+                        {BuildAdditionCommand, "-A", "Adition"},
+                        {BuildUpdateCommand, "-U", "Update"}};
+  Set(2, Folder("second"), Recorder(), current_.string(), "");
+  for (const Kind& kind : kinds) {
+    for (int index = 1; index <= 2; ++index) {
+      for (const char* argument : {"", "PROD -q"}) {
+        FreshLog();
+        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument);
+        std::string tail = *argument ? std::string(" ") + argument : "";
+        EXPECT_EQ(
+            Build(kind.builder, index, "my file.txt  "),
+            "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + kind.flag + tail);
+        EXPECT_EQ(CurrentLogTexts(), Lines{"(0" + std::to_string(index) + ")... ... ... ... " +
+                                           kind.word + "(my file.txt)"});
+      }
+    }
+  }
+  // A name that begins with a blank counts as empty.
+  EXPECT_EQ(Build(BuildDeleteCommand, 2, " x"), "\"" + Folder("second") + kSep + "\" -D PROD -q");
+}
+
+TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
+  struct Case {
+    std::size_t folderLength;
+    std::size_t argumentLength;
+    std::size_t built;  // '"' folder separator "n" "\" -A" [' ' argument]
+  };
+  const Case cases[] = {{248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
+  for (const Case& c : cases) {
+    Set(1, std::string(c.folderLength, 'f'), Recorder(), current_.string(),
+        std::string(c.argumentLength, 'g'));
+    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c.built) << c.folderLength;
+    EXPECT_EQ(CurrentLogTexts().back(), "(01)... ... ... ... Adition(n)");
+  }
+}
+
+TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
+  // The command line is EXECUTE, '"', the folder, "/n", "\" -A" and two
+  // blanks: a folder of this length makes it 255 bytes.
+  std::size_t folderFor255 = 255 - Recorder().size() - 8;
+#ifdef _WIN32
+  const int kMissingDirectoryCode = 267;  // ERROR_DIRECTORY
+#else
+  const int kMissingDirectoryCode = 2;  // ENOENT from the child's chdir
+#endif
+  struct Case {
+    const char* what;
+    std::string folder;
+    std::string execute;
+    std::string current;
+    int code;
+  };
+  const Case cases[] = {
+      {"missing program", Folder("in"), Folder("no-such.exe"), current_.string(), 2},
+      {"blank program", Folder("in"), "   ", current_.string(), 2},
+      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kMissingDirectoryCode},
+      {"argument string too long", std::string(250, 'f'), Recorder(), current_.string(),
+       os::PathTooLongError()},
+      {"command line too long", std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(),
+       os::PathTooLongError()},
+      {"command line of 255", std::string(folderFor255, 'f'), Recorder(), current_.string(), 0},
+  };
+  for (const Case& c : cases) {
+    FreshLog();
+    Set(1, c.folder, c.execute, c.current, "");
+    std::string argumentString = BuildAndLaunch(1, "n");
+    EXPECT_EQ(CurrentLogTexts(), Expected("n", c.code, argumentString)) << c.what;
+  }
+  testing::ArgvRecord record;
+  ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
+  EXPECT_EQ(testing::CountArgvRecords(current_), 1);
+}
+
+}  // namespace
+}  // namespace wendrake
