@@ -1,0 +1,217 @@
+#include "watch/snapshot.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "config/thread_control.h"
+#include "log/log.h"
+
+namespace wendrake {
+namespace {
+
+// The search pattern is the folder and "\*.*" in 256 bytes with its NUL, on
+// both platforms, so one configuration lists alike on each.
+constexpr std::size_t kSearchPatternCapacity = 256;
+constexpr std::size_t kSearchPatternSuffix = 4;  // "\*.*"
+
+// Copies a formatted value into the `length` bytes of a field at `offset`
+// and puts the NUL that follows the field. A value too wide for its field
+// (a year past 9999, say) is cut there rather than run into the next one.
+void PutField(unsigned char* record, int offset, int length, const char* text) {
+  std::memcpy(record + offset, text, static_cast<std::size_t>(length));
+  record[offset + length] = '\0';
+}
+
+void PutSize(unsigned char* record, std::int32_t size) {
+  char text[32] = {};
+  std::snprintf(text, sizeof text, "%012d", static_cast<int>(size));
+  PutField(record, kSizeOffset, kSizeLength, text);
+}
+
+void PutDateTime(unsigned char* record, const os::LocalTime& when) {
+  char text[48] = {};
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", when.year, when.month, when.day);
+  PutField(record, kDateOffset, kDateLength, text);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", when.hour, when.minute, when.second);
+  PutField(record, kTimeOffset, kTimeLength, text);
+}
+
+// A name the snapshot can key and give back whole: the name field holds 63
+// bytes, and the blanks that fill it are trimmed again before the name is
+// used, so a name with a blank at either end would come back as another one
+// (a leading blank as nothing at all, "a.txt " as "a.txt", which might be
+// another file).
+enum class NameFit { kFits, kTooLong, kBlankEdged };
+
+NameFit CheckName(const char* name) {
+  std::size_t length = std::strlen(name);
+  if (length > static_cast<std::size_t>(kNameLength)) return NameFit::kTooLong;
+  if (length == 0 || name[0] == ' ' || name[length - 1] == ' ') return NameFit::kBlankEdged;
+  return NameFit::kFits;
+}
+
+// Creates the snapshot file and writes the records to it, one write of a
+// whole record each. A file that cannot be created is not reported: its
+// writes fail and the snapshot is lost, which the matching reads as empty.
+void WriteSnapshotFile(const char* snapshotFileName, unsigned char* records, int count) {
+  // Emptied if it is still there (its deletion failed and was logged), so
+  // that it holds exactly this listing and no tail of an older one.
+  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead | os::kAccessWrite,
+                                 os::kShareRead, os::kCreateAlways);
+  for (int i = 0; i < count; ++i) {
+    unsigned char* record = records + static_cast<std::size_t>(i) * kRecordLength;
+    record[kCrOffset] = '\r';
+    record[kLfOffset] = '\n';
+    os::FileWrite(file, record, kRecordLength);
+  }
+  os::FileClose(file);
+}
+
+}  // namespace
+
+void MakeSnapshotFileNames(int index, SnapshotFileNames* names) {
+  const char* stem = EntryAt(index).mutexName;
+  std::snprintf(names->oldName, sizeof names->oldName, "%sO.txt", stem);
+  std::snprintf(names->newName, sizeof names->newName, "%sN.txt", stem);
+  std::snprintf(names->mergedName, sizeof names->mergedName, "%sT.txt", stem);
+}
+
+void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
+  if (std::strlen(folder) + kSearchPatternSuffix >= kSearchPatternCapacity) {
+    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::PathTooLongError());
+    WriteSnapshotFile(snapshotFileName, nullptr, 0);
+    return;
+  }
+
+  // The table belongs to this call alone: both watchers and the main thread
+  // may list at once, and 297 KB is too much for a thread's stack. It is
+  // set aside once here; nothing is allocated per file.
+  std::unique_ptr<unsigned char[]> table(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(kListingCapacity) * kRecordLength]);
+  if (!table) {
+    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
+    WriteSnapshotFile(snapshotFileName, nullptr, 0);
+    return;
+  }
+  int count = 0;
+
+  os::DirEntry entry;
+  os::Handle search = os::DirSearchFirst(folder, &entry);
+  if (search == os::kInvalidHandle) {
+    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
+    WriteSnapshotFile(snapshotFileName, nullptr, 0);
+    return;
+  }
+  do {
+    if (entry.isDirectory) continue;  // ".", ".." and every sub-folder
+    switch (CheckName(entry.name)) {
+      case NameFit::kTooLong:
+        // A cut name would collide with others and start the program for a
+        // path that does not exist, so the file stays out of the snapshot.
+        LogF("(%02d)... PutFileNamesInDir. Name too long(%s)", index, entry.name);
+        continue;
+      case NameFit::kBlankEdged:
+        LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
+        continue;
+      case NameFit::kFits:
+        break;
+    }
+    if (count >= kListingCapacity) {
+      LogF("(%02d)... PutFileNamesInDir. Table max ovser. max(%d)", index, kListingCapacity);
+      continue;
+    }
+    FillSnapshotRecord(table.get() + static_cast<std::size_t>(count) * kRecordLength, entry.name,
+                       entry.sizeLow, entry.lastWrite);
+    ++count;
+  } while (os::DirSearchNext(search, &entry));  // any failure ends the listing, unlogged
+  os::DirSearchClose(search);
+
+  unsigned char scratch[kRecordLength];
+  SortRecords(SortDescriptor{kRecordLength, count, 1, kKeyLength}, scratch, table.get());
+  WriteSnapshotFile(snapshotFileName, table.get(), count);
+}
+
+void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records) {
+  const int n = descriptor.recordCount;
+  if (n < 2) return;
+  const std::size_t length = static_cast<std::size_t>(descriptor.recordLength);
+  const std::size_t keyOffset = static_cast<std::size_t>(descriptor.keyPosition - 1);
+  const std::size_t keyLength = static_cast<std::size_t>(descriptor.keyLength);
+  auto at = [&](int i) { return records + static_cast<std::size_t>(i) * length; };
+
+  // Shell's diminishing increments, 2 * (gap / 4) + 1 down to 1. Only
+  // "less than" moves a record, so a pass never carries one past an equal
+  // key, though the passes together do not keep the input order of equal
+  // keys.
+  int gap = n;
+  do {
+    gap = 2 * (gap / 4) + 1;
+    for (int i = gap; i < n; ++i) {
+      std::memcpy(scratch, at(i), length);
+      int p = i - gap;
+      while (p >= 0 && std::memcmp(scratch + keyOffset, at(p) + keyOffset, keyLength) < 0) {
+        std::memcpy(at(p + gap), at(p), length);
+        p -= gap;
+      }
+      std::memcpy(at(p + gap), scratch, length);
+    }
+  } while (gap > 1);
+}
+
+void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag) {
+  if (os::FileRead(file, record, kRecordLength) > 0) return;
+  // End of file and read errors alike: the high-value key, above every real
+  // one, makes the matching drain the other file. Bytes 64 on keep what they
+  // held, and the flag is never set back.
+  std::memset(record, 0xFF, kKeyLength - 1);
+  record[kKeyLength - 1] = '\0';
+  *endFlag = -1;
+}
+
+int CompareKeys(const unsigned char* a, const unsigned char* b) {
+  return std::memcmp(a, b, kKeyLength);  // unsigned bytes, the first difference decides
+}
+
+void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength) {
+  if (fieldLength < 2 || field[0] == ' ') return;
+  int k = fieldLength - 1;
+  while (k > 1 && field[k - 1] == ' ') --k;
+  std::memcpy(destination, field, static_cast<std::size_t>(k));
+}
+
+void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
+                        const os::LocalTime& lastWrite) {
+  char field[kNameLength + 1];
+  std::snprintf(field, sizeof field, "%-63s", name);  // blank-filled, NUL at byte 63
+  std::memcpy(record + kNameOffset, field, sizeof field);
+  // The low 32 bits read as signed: 2^31 bytes and more print negative.
+  PutSize(record, static_cast<std::int32_t>(sizeLow));
+  PutDateTime(record, lastWrite);
+}
+
+void FillZeroFields(unsigned char* record) {
+  PutSize(record, 0);
+  PutDateTime(record, os::LocalTime{0, 0, 0, 0, 0, 0});
+}
+
+void DeleteFileIfFound(const char* fileName) {
+  if (!os::FileExists(fileName)) return;
+  if (!os::FileDelete(fileName)) {
+    LogF("...DeleteFile. error(%s) Error(%d)", fileName, os::LastError());
+  }
+}
+
+void ReanameFile(const char* sourceName, const char* targetName) {
+  // The rename refuses an existing target, so it goes first; if it cannot
+  // be deleted the rename is still tried and reports its own failure.
+  if (os::FileExists(targetName) && !os::FileDelete(targetName)) {
+    LogF("...ReanameFile. DeleteFile error(%s) Error(%d)", targetName, os::LastError());
+  }
+  if (!os::FileRename(sourceName, targetName)) {
+    LogF("...ReanameFile. MoveFile error(%s) Error(%d)", sourceName, os::LastError());
+  }
+}
+
+}  // namespace wendrake
