@@ -28,17 +28,6 @@ constexpr int kMaxWords = (kSettingCapacity + 1) / 2;
 // The program's words, the full path, the flag, ARGUMENT's words, NULL.
 constexpr int kArgvCapacity = 2 * kMaxWords + 3;
 
-// The name of a record without its trailing blanks; a name whose first byte
-// is a blank gives nothing. `destination` is zero-filled by the caller and
-// gets no NUL of its own. This is the snapshot code's CopyTrimmedName rule,
-// kept here until the launcher is linked with it.
-void CopyRecordName(char* destination, const unsigned char* field, int fieldLength) {
-  if (field[0] == ' ') return;
-  int length = fieldLength - 1;
-  while (length > 0 && field[length - 1] == ' ') --length;
-  std::memcpy(destination, field, static_cast<std::size_t>(length));
-}
-
 bool Fits(int formatted) {
   return formatted >= 0 && static_cast<std::size_t>(formatted) <= kLengthMax;
 }
@@ -51,7 +40,7 @@ void BuildArgumentString(int index, const unsigned char* record, const char* fla
                          char* argumentString, char (&name)[kSettingCapacity]) {
   const ThreadControlEntry& entry = EntryAt(index);
   std::memset(name, 0, sizeof name);
-  CopyRecordName(name, record + kNameOffset, kKeyLength);
+  CopyTrimmedName(name, record + kNameOffset, kKeyLength);
 
   char fullPath[kArgumentStringCapacity];
   if (!Fits(std::snprintf(fullPath, sizeof fullPath, "%s%c%s", entry.folder, os::kPathSeparator,
