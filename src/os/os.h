@@ -196,13 +196,19 @@ using ThreadProc = void (*)(void* parameter);
 Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId);
 
 // Ends a watcher thread at shutdown. On Windows it is terminated wherever it
-// is; on Linux it has already stopped at RequestStop and is joined.
+// is; on Linux it stops at RequestStop (asked for here too, if no one did)
+// and is joined.
 void ThreadEnd(Handle thread);
 
 // Asks every blocking wait of this layer (lock, change notification, pause)
-// to return kStopped / false at once, now and from now on.
+// to return kStopped / false at once, now and from now on. Safe to call from
+// a signal handler.
 void RequestStop();
 bool StopRequested();
+
+// Undoes RequestStop, for tests that stop threads one after another. No
+// wait of the layer may be running.
+void ResetStopForTesting();
 
 // Sleeps `milliseconds`, or less when a stop is requested.
 void PauseFor(int milliseconds);

@@ -7,9 +7,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <errno.h>
+#include <spawn.h>
 #include <sys/wait.h>
+extern char** environ;
 #endif
 
 namespace wendrake {
@@ -123,6 +129,98 @@ int RunHelper(const std::string& name, const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
+
+bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// One argument as the C runtime of the started program splits it again:
+// quoted, with the backslashes before a quote (or before the closing one)
+// doubled.
+void AppendQuoted(std::string& line, const std::string& arg) {
+  line += " \"";
+  std::size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, '\\');
+  line += '"';
+}
+
+}  // namespace
+
+HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
+  std::string program = HelperProgram(name);
+  std::string line = "\"" + program + "\"";
+  for (const std::string& arg : args) AppendQuoted(line, arg);
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  HelperProcess helper;
+  if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &started)) {
+    CloseHandle(started.hThread);
+    helper.id = reinterpret_cast<std::intptr_t>(started.hProcess);
+  }
+  return helper;
+}
+
+int WaitHelper(HelperProcess& helper) {
+  if (helper.id == 0) return -1;
+  HANDLE process = reinterpret_cast<HANDLE>(helper.id);
+  helper.id = 0;
+  DWORD code = 0;
+  bool ended =
+      WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return ended ? static_cast<int>(code) : -1;
+}
+
+#else
+
+HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
+  std::string program = HelperProgram(name);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  HelperProcess helper;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
+    helper.id = pid;
+  }
+  return helper;
+}
+
+int WaitHelper(HelperProcess& helper) {
+  if (helper.id == 0) return -1;
+  pid_t pid = static_cast<pid_t>(helper.id);
+  helper.id = 0;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+#endif
 
 }  // namespace testing
 }  // namespace wendrake

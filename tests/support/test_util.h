@@ -3,7 +3,9 @@
 #ifndef WENDRAKE_TESTS_SUPPORT_TEST_UTIL_H_
 #define WENDRAKE_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,24 @@ std::string HelperProgram(const std::string& name);
 // Runs a helper program with arguments (each quoted) and returns its exit
 // code.
 int RunHelper(const std::string& name, const std::vector<std::string>& args);
+
+// Asks `condition` every 10 ms until it holds or `timeoutMs` have passed;
+// returns its last answer. For waits on other threads and processes, with a
+// deadline generous enough that only a fault reaches it.
+bool PollUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
+
+// A helper program started by StartHelper that may still be running.
+struct HelperProcess {
+  std::intptr_t id = 0;  // the process handle (Windows) or pid (Linux); 0: none
+};
+
+// Starts a helper program with `args`, each one argument, and does not wait
+// for it. The result's id is 0 when the start failed.
+HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args);
+
+// Waits for a helper started by StartHelper to end and returns its exit
+// code; -1 when it was not started or did not end normally.
+int WaitHelper(HelperProcess& helper);
 
 }  // namespace testing
 }  // namespace wendrake

@@ -1,0 +1,38 @@
+// What the Linux bodies of the OS layer share among themselves and with
+// their own tests. Nothing outside src/os includes this.
+#ifndef WENDRAKE_OS_INTERNAL_POSIX_H_
+#define WENDRAKE_OS_INTERNAL_POSIX_H_
+
+#include <cstdint>
+
+namespace wendrake {
+namespace os {
+
+// The descriptor that becomes readable, for good, once a stop has been
+// requested; every blocking wait of the layer polls it beside its own
+// descriptor. -1 when it could not be made: the waits then rely on the
+// signal that ThreadEnd sends.
+int StopFd();
+
+// Milliseconds on a clock that no change of the system time moves, for the
+// deadlines of waits that a signal may interrupt and that then go on.
+std::int64_t MonotonicMs();
+
+// What is left of a wait of `timeoutMs` (negative: no limit, -1 back)
+// begun at `startMs`, as poll takes it; 0 once the time is up.
+int RemainingMs(std::int64_t startMs, int timeoutMs);
+
+// Moves a descriptor that landed on 0 elsewhere: 0 means "no handle" to the
+// callers of LockCreate and in the ThreadControlTable. Returns the
+// descriptor to use, or -1 (errno set) when it cannot be moved.
+int OffStdin(int fd);
+
+// True when a process other than this one has the file (device, inode)
+// open, as its descriptors in /proc show. Only processes whose /proc
+// entries this one may read are seen.
+bool OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode);
+
+}  // namespace os
+}  // namespace wendrake
+
+#endif  // WENDRAKE_OS_INTERNAL_POSIX_H_
