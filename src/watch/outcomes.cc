@@ -1,0 +1,193 @@
+#include "watch/outcomes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "config/thread_control.h"
+#include "launch/launcher.h"
+#include "log/log.h"
+#include "watch/snapshot.h"
+
+namespace wendrake {
+namespace {
+
+constexpr int kNameCapacity = 256;
+
+enum class ProbeKind { kChange, kAddition };
+
+const char* ProbeLabel(ProbeKind kind) {
+  return kind == ProbeKind::kAddition ? "CheckNowAddUse" : "CheckNowUse";
+}
+
+bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
+           unsigned char* probeRecord) {
+  const bool trace = HasFlag(EntryAt(index), kFlagTrace);
+  const char* label = ProbeLabel(kind);
+
+  char path[kNameCapacity];
+  int length = std::snprintf(path, sizeof path, "%s%c%s", folder, os::kPathSeparator, name);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
+    // A cut path would probe, and later start the program for, another
+    // file; the file stays unreported instead, and says why.
+    FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
+    LogF("(%02d)...      -s- %s(%s) Path too long.", index, label, name);
+    return true;
+  }
+
+  os::ProbeInfo info;
+  os::ProbeResult result = os::ProbeExclusive(path, &info);
+  if (result == os::ProbeResult::kFree) {
+    FillSnapshotRecord(probeRecord, name, info.sizeLow, info.lastWrite);
+    if (trace) {
+      LogF("(%02d)...      -s- %s(%s) non use.", index, label, name);
+      if (kind == ProbeKind::kAddition) {
+        LogF("(%02d)...      -s- CheckNowAddUse(Size:%d)", index,
+             static_cast<int>(static_cast<std::int32_t>(info.sizeLow)));
+        LogF("(%02d)...      -s- CheckNowAddUse(UDate:%s)", index,
+             reinterpret_cast<const char*>(probeRecord + kDateOffset));
+        LogF("(%02d)...      -s- CheckNowAddUse(UTime:%s)", index,
+             reinterpret_cast<const char*>(probeRecord + kTimeOffset));
+      }
+    }
+    return false;
+  }
+
+  FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
+  if (trace) {
+    LogF("(%02d)...      -s- %s(%s) %s", index, label, name,
+         result == os::ProbeResult::kInUse ? "Now used." : "non infomation.");
+  }
+  return true;
+}
+
+// The record's name without trailing blanks, NUL-terminated.
+struct TrimmedName {
+  explicit TrimmedName(const unsigned char* record) {
+    std::memset(text, 0, sizeof text);
+    CopyTrimmedName(text, record, kKeyLength);
+  }
+  char text[kNameCapacity];
+};
+
+void WriteRecord(os::Handle merged, unsigned char* record) {
+  record[kCrOffset] = '\r';
+  record[kLfOffset] = '\n';
+  os::FileWrite(merged, record, kRecordLength);
+}
+
+enum class Command { kDelete, kAddition, kUpdate };
+
+void Launch(int index, Command command, const unsigned char* record) {
+  char argumentString[kArgumentStringCapacity];
+  std::memset(argumentString, 0, sizeof argumentString);
+  switch (command) {
+    case Command::kDelete: BuildDeleteCommand(index, record, argumentString); break;
+    case Command::kAddition: BuildAdditionCommand(index, record, argumentString); break;
+    case Command::kUpdate: BuildUpdateCommand(index, record, argumentString); break;
+  }
+  LaunchCommand(index, argumentString);
+}
+
+// The size field's decimal value is 0 (an optional sign, then digits).
+bool SizeFieldIsZero(const unsigned char* record) {
+  return std::strtol(reinterpret_cast<const char*>(record + kSizeOffset), nullptr, 10) == 0;
+}
+
+}  // namespace
+
+bool CheckNowUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kChange, index, folder, name, probeRecord);
+}
+
+bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kAddition, index, folder, name, probeRecord);
+}
+
+bool ActionDelete(int index, const unsigned char* oldRecord) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  TrimmedName name(oldRecord);
+  LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
+  if (HasFlag(entry, kFlagDelete)) Launch(index, Command::kDelete, oldRecord);
+  return false;
+}
+
+bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  TrimmedName name(newRecord);
+  unsigned char probe[kRecordLength];
+  if (CheckNowAddUse(index, entry.folder, name.text, probe)) {
+    LogF("(%02d)...      -s- File addition. (%s) in use.", index, name.text);
+    return true;
+  }
+  if (HasFlag(entry, kFlagTrace)) {
+    LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
+  }
+  WriteRecord(merged, probe);
+  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
+  return false;
+}
+
+bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, os::Handle merged) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  if (HasFlag(entry, kFlagTrace)) {
+    TrimmedName name(newRecord);
+    LogF("(%02d)...      -s- Action (%s):NonChanged(%s)", index, entry.actionFlags, name.text);
+  }
+  unsigned char copy[kRecordLength];
+  std::memcpy(copy, newRecord, kRecordLength);
+  WriteRecord(merged, copy);
+  return false;
+}
+
+bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, os::Handle merged) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  TrimmedName name(newRecord);
+  if (SizeFieldIsZero(newRecord)) {
+    LogF("(%02d)...      -s- Action (%s):ChangeSize(zero)(%s)", index, entry.actionFlags,
+         name.text);
+    return true;
+  }
+  const bool trace = HasFlag(entry, kFlagTrace);
+  unsigned char probe[kRecordLength];
+  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+    if (trace) {
+      LogF("(%02d)...      -s- Action (%s):ChangeSize(Use)(%s)", index, entry.actionFlags,
+           name.text);
+    }
+    unsigned char marked[kRecordLength];
+    std::memcpy(marked, newRecord, kRecordLength);
+    std::memcpy(marked + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark);
+    WriteRecord(merged, marked);
+    return false;
+  }
+  if (trace) {
+    LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags,
+         name.text);
+  }
+  WriteRecord(merged, probe);
+  // A file whose size changed is handed on as an addition, never as "-U".
+  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
+  return false;
+}
+
+bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
+                      os::Handle merged) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  TrimmedName name(newRecord);
+  unsigned char probe[kRecordLength];
+  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+    LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
+    return true;
+  }
+  if (HasFlag(entry, kFlagTrace)) {
+    LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
+  }
+  WriteRecord(merged, probe);
+  if (HasFlag(entry, kFlagUpdate)) Launch(index, Command::kUpdate, oldRecord);
+  return false;
+}
+
+}  // namespace wendrake

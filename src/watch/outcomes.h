@@ -1,0 +1,43 @@
+// What a scan does with each file once the matching has put it into one of
+// five outcomes: what the merged snapshot (the next scan's old snapshot)
+// records about it, and whether the entry's program is started for it.
+// Added and changed files are probed first: a file another process still
+// holds open is not reported yet, so a copy in progress is handed on once,
+// when it is complete.
+#ifndef WENDRAKE_WATCH_OUTCOMES_H_
+#define WENDRAKE_WATCH_OUTCOMES_H_
+
+#include "os/os.h"
+
+namespace wendrake {
+
+// The size field of a record written for a file that was in use while its
+// size changed: the next change of its date or time then counts as a size
+// change, whatever the size is by then.
+constexpr const char kInUseSizeMark[] = "-00000000001";
+
+// The probes open `folder`/`name` exclusively and fill `probeRecord` (bytes
+// 0-96) with the name and the file's current size, date and time, or with
+// zeros when the file is in use. True when it is in use. The two differ
+// only in their trace lines.
+bool CheckNowUse(int index, const char* folder, const char* name, unsigned char* probeRecord);
+bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord);
+
+// The handlers, called by the matching with the current records. Each
+// returns true when it left a file that is still in the folder out of the
+// merged snapshot (in use at its addition, emptied, in use at a date
+// change): the watcher must then meet it again even if the folder signals
+// nothing more, since closing a file raises no notification on some
+// systems.
+bool ActionDelete(int index, const unsigned char* oldRecord);
+bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged);
+bool ActionNonChanged(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
+                      os::Handle merged);
+bool ActionChangeSize(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
+                      os::Handle merged);
+bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
+                      os::Handle merged);
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_WATCH_OUTCOMES_H_

@@ -1,0 +1,234 @@
+#include "watch/watcher.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "config/thread_control.h"
+#include "log/log.h"
+#include "os/os.h"
+#include "watch/outcomes.h"
+#include "watch/snapshot.h"
+
+namespace wendrake {
+
+unsigned char highValueMarker[8];
+
+namespace {
+
+constexpr int kFirstPendingWaitMs = 1000;
+constexpr int kLongestPendingWaitMs = 64000;
+constexpr int kFailedWaitPauseMs = 1000;
+
+// The name of a record for the trace: trimmed, or "-high-" for the end.
+struct TraceName {
+  explicit TraceName(const unsigned char* record) {
+    std::memset(text, 0, sizeof text);
+    if (record[0] == highValueMarker[0]) {
+      std::memcpy(text, "-high-", 6);
+    } else {
+      CopyTrimmedName(text, record, kKeyLength);
+    }
+  }
+  char text[256];
+};
+
+const char* Field(const unsigned char* record, int offset) {
+  return reinterpret_cast<const char*>(record + offset);
+}
+
+void TraceFileFields(int index, const char* label, const unsigned char* record) {
+  TraceName name(record);
+  LogF("(%02d)... ... ... %s FileName(%s) (Size:%s) (Date:%s) (Time:%s)", index, label, name.text,
+       Field(record, kSizeOffset), Field(record, kDateOffset), Field(record, kTimeOffset));
+}
+
+bool SameField(const unsigned char* a, const unsigned char* b, int offset, int length) {
+  // The field together with its NUL, byte for byte.
+  return std::memcmp(a + offset, b + offset, length + 1) == 0;
+}
+
+// ENQ: the entry's named lock, held across the whole scan so that another
+// process holding it by name keeps the scan waiting. Returns the scan's own
+// handle, 0 when the lock could not be opened (the scan runs without it).
+// Sets *stopped when a stop was requested during the wait.
+os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
+  const int index = entry.index;
+  if (trace) LogF("(%02d)...      -s- ENQ(%s) OpenMutex", index, entry.mutexName);
+  os::Handle lock = os::LockOpen(entry.mutexName);
+  if (lock == 0) {
+    LogF("(%02d)...      -e- error(FALSE OpenMutex) -error. -error.", index);
+  } else if (!os::LockAcquire(lock)) {
+    os::LockClose(lock);
+    *stopped = true;
+    return 0;
+  }
+  if (trace) LogF("(%02d)...      -e- ENQ(ok)", index);
+  return lock;
+}
+
+void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
+  if (trace) LogF("(%02d)...      -s- DEQ(%s) ReleaseMutex", entry.index, entry.mutexName);
+  if (lock != 0) {
+    os::LockRelease(lock);
+    os::LockClose(lock);
+  }
+  if (trace) LogF("(%02d)...      -e- DEQ(ok)", entry.index);
+}
+
+// The balance-line pass over the two sorted snapshot files. Returns true
+// when a handler left a file pending.
+bool MatchSnapshots(int index, bool trace, os::Handle oldFile, os::Handle newFile,
+                    os::Handle merged) {
+  unsigned char oldRecord[kRecordLength];
+  unsigned char newRecord[kRecordLength];
+  std::memset(oldRecord, 0, sizeof oldRecord);
+  std::memset(newRecord, 0, sizeof newRecord);
+  int oldEnd = 0;
+  int newEnd = 0;
+  bool pending = false;
+  ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
+  ReadSnapshotRecord(newFile, newRecord, &newEnd);
+
+  while (oldEnd == 0 || newEnd == 0) {
+    // A stop ends the scan between two files, never in the middle of one.
+    if (os::StopRequested()) return pending;
+    if (trace) {
+      TraceName oldName(oldRecord);
+      TraceName newName(newRecord);
+      LogF("(%02d)...      MatchingKey  OLD(%s) NEW(%s)", index, oldName.text, newName.text);
+    }
+    int order = CompareKeys(oldRecord, newRecord);
+    if (order < 0) {
+      pending |= ActionDelete(index, oldRecord);
+      ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
+      continue;
+    }
+    if (order > 0) {
+      pending |= ActionAddition(index, newRecord, merged);
+      ReadSnapshotRecord(newFile, newRecord, &newEnd);
+      continue;
+    }
+    if (SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
+        SameField(oldRecord, newRecord, kTimeOffset, kTimeLength)) {
+      pending |= ActionNonChanged(index, oldRecord, newRecord, merged);
+    } else {
+      if (trace) {
+        TraceFileFields(index, "Old", oldRecord);
+        TraceFileFields(index, "New", newRecord);
+      }
+      if (SameField(oldRecord, newRecord, kSizeOffset, kSizeLength)) {
+        pending |= ActionChangeDate(index, oldRecord, newRecord, merged);
+      } else {
+        pending |= ActionChangeSize(index, oldRecord, newRecord, merged);
+      }
+    }
+    ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
+    ReadSnapshotRecord(newFile, newRecord, &newEnd);
+  }
+  return pending;
+}
+
+os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
+  return os::FileOpen(name, os::kAccessRead | os::kAccessWrite, os::kShareRead, disposition);
+}
+
+}  // namespace
+
+bool ScanFolder(int index) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  const bool trace = HasFlag(entry, kFlagTrace);
+  bool stopped = false;
+  os::Handle lock = Enq(entry, trace, &stopped);
+  if (stopped) return false;
+
+  SnapshotFileNames names;
+  MakeSnapshotFileNames(index, &names);
+  PutFileNamesInDir(index, names.newName, entry.folder);
+  if (trace) {
+    LogF("(%02d)...      Scanning folder(%s)", index, entry.folder);
+    LogF("(%02d)...              TemFile(%s)", index, names.newName);
+  }
+
+  os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
+  os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
+  // Emptied on opening: what a failed rename left in it must not reach the
+  // next scan, which needs exactly the records this scan writes.
+  os::Handle merged = OpenSnapshot(names.mergedName, os::kCreateAlways);
+
+  bool pending = MatchSnapshots(index, trace, oldFile, newFile, merged);
+
+  os::FileClose(oldFile);
+  os::FileClose(newFile);
+  os::FileClose(merged);
+  if (os::StopRequested()) {
+    // Cut short: the next start throws every snapshot file away anyway.
+    if (lock != 0) {
+      os::LockRelease(lock);
+      os::LockClose(lock);
+    }
+    return false;
+  }
+
+  DeleteFileIfFound(names.oldName);
+  DeleteFileIfFound(names.newName);
+  ReanameFile(names.mergedName, names.oldName);
+
+  Deq(entry, trace, lock);
+  return pending;
+}
+
+int NextWaitLimit(int lastLimit, bool timedOut, bool pending) {
+  if (!pending) return -1;
+  if (!timedOut || lastLimit <= 0) return kFirstPendingWaitMs;
+  int next = lastLimit * 2;
+  return next > kLongestPendingWaitMs ? kLongestPendingWaitMs : next;
+}
+
+void DirChangesThread(void* parameter) {
+  const int index = *static_cast<const std::int32_t*>(parameter);
+  const ThreadControlEntry& entry = EntryAt(index);
+  const bool trace = HasFlag(entry, kFlagTrace);
+
+  LogF("(%02d)... CreateThread - DirChanges started. --", index);
+  LogF("(%02d)...      Action(%s)", index, entry.actionFlags);
+  LogF("(%02d)...      Folder(%s)(%s)", index, entry.folder, entry.actionFlags);
+  LogF("(%02d)...      Execute(%s)", index, entry.execute);
+  LogF("(%02d)...      Argument(%s)", index, entry.argument);
+  LogF("(%02d)...      Current(%s)", index, entry.current);
+
+  int waitLimit = -1;
+  bool failing = false;  // the last wait or re-arm failed at once
+  for (;;) {
+    if (!failing) LogF("(%02d)...-Wait(Find...ChangeNotification) Folder(%s)", index, entry.folder);
+    // Without a notification (it could not be set up) the wait only ends
+    // at the stop: the folder is never scanned.
+    os::WaitResult woke = os::ChangeWatchWait(entry.changeHandle, waitLimit);
+    if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
+
+    bool pending = false;
+    bool timedOut = woke == os::WaitResult::kTimeout;
+    if (woke == os::WaitResult::kSignalled || timedOut) {
+      pending = ScanFolder(index);
+      if (os::StopRequested()) return;
+    } else {
+      Deq(entry, trace, 0);
+    }
+    waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
+
+    bool rearmed = os::ChangeWatchRearm(entry.changeHandle);
+    if (woke == os::WaitResult::kFailed || !rearmed) {
+      // A wait that fails at once would fail again at once: pause instead
+      // of spinning, and say so once rather than every second.
+      if (!failing) {
+        LogF("(%02d)...      -e- error(Wait ChangeNotification) Code(%d) -retry every second.",
+             index, os::LastError());
+      }
+      failing = true;
+      os::PauseFor(kFailedWaitPauseMs);
+    } else {
+      failing = false;
+    }
+  }
+}
+
+}  // namespace wendrake

@@ -1,0 +1,32 @@
+// The watcher thread of one entry: it sleeps on the folder's change
+// notification and, each time it wakes, takes the entry's lock, lists the
+// folder into a fresh snapshot, matches the previous snapshot against it in
+// one sequential pass and hands every file to its outcome.
+#ifndef WENDRAKE_WATCH_WATCHER_H_
+#define WENDRAKE_WATCH_WATCHER_H_
+
+namespace wendrake {
+
+// The matching trace shows a record whose first byte equals this marker's
+// as "-high-". Start-up sets its first two bytes to 0xFF.
+extern unsigned char highValueMarker[8];
+
+// The thread procedure. `parameter` is the entry itself; the thread takes
+// its entry number from the first field. Returns only when a stop has been
+// requested (os::RequestStop); on Windows shutdown ends it by force.
+void DirChangesThread(void* parameter);
+
+// One scan of entry `index`, from taking its lock to giving it back.
+// Returns true when a file was left out of the new snapshot while still in
+// the folder (see outcomes.h), so the caller should scan again soon.
+bool ScanFolder(int index);
+
+// How long the next wait may last, in milliseconds (negative: no limit),
+// given the last limit, whether the last wait ended by its time limit, and
+// whether the last scan left files pending. About a second after a scan a
+// notification woke, doubling while it keeps running out, up to a minute.
+int NextWaitLimit(int lastLimit, bool timedOut, bool pending);
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_WATCH_WATCHER_H_
