@@ -1,10 +1,14 @@
 # The program itself: wendrake on Linux, Wendrake.exe on Windows.
 if(WIN32)
-  add_executable(wendrake_program WIN32 ${CMAKE_SOURCE_DIR}/src/app/main-win32.cc)
+  add_executable(wendrake_program WIN32 ${CMAKE_SOURCE_DIR}/src/app/main-win32.cc
+    ${CMAKE_SOURCE_DIR}/src/app/resources/wendrake.rc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME Wendrake)
 else()
   add_executable(wendrake_program ${CMAKE_SOURCE_DIR}/src/app/main-posix.cc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME wendrake)
 endif()
 target_link_libraries(wendrake_program PRIVATE wendrake_core wendrake_warnings)
+if(WIN32)
+  target_link_libraries(wendrake_program PRIVATE shell32 user32 gdi32)
+endif()
 install(TARGETS wendrake_program RUNTIME DESTINATION bin)

@@ -1,12 +1,160 @@
-// Wendrake.exe. For now it reads the configuration, logs it and ends;
-// the hidden window, the tray icon and the watchers come later.
+// Wendrake.exe: one hidden window whose creation runs the start-up and
+// whose destruction runs the shutdown; in between it only receives the tray
+// icon's callbacks and the tray menu's commands. The tray icon is the
+// user's only way to end the program.
 #include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
 
 #include "app/startup.h"
 #include "log/log.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  wendrake::LoadConfiguration();
+namespace {
+
+constexpr char kClassName[] = "Kestrone";
+constexpr char kIconName[] = "WendrakeIcon";
+constexpr char kProductName[] = "Wendrake";
+
+constexpr UINT kTrayNotify = 1001;  // below WM_USER, as the tray record has always used
+constexpr UINT kTrayIconId = 1000;
+constexpr UINT kQuitCommand = 1002;
+constexpr UINT kContinueCommand = 1003;
+
+// The texts are Shift-JIS (code page 932) bytes for the ANSI functions,
+// spelled as escapes so that this file's own encoding cannot change them.
+constexpr char kQuitItem[] = "Wendrake\x82\xcc\x8f\x49\x97\xb9";  // "Wendrake" + "no shuuryou": end Wendrake
+constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";               // "zokkou": continue
+constexpr char kQuitQuestion[] =                                   // end Wendrake? (full-width ?)
+    "Wendrake\x82\xf0\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
+
+HINSTANCE instance;
+HMENU trayMenu;
+NOTIFYICONDATAA trayIcon;
+UINT taskbarCreated;   // the shell's "I restarted" broadcast
+bool shutDown = false;  // the shutdown sequence has run
+
+void AddTrayIcon(HWND window) {
+  std::memset(&trayIcon, 0, sizeof trayIcon);
+  trayIcon.cbSize = 88;  // the record's first form, without later extensions
+  trayIcon.hWnd = window;
+  trayIcon.uID = kTrayIconId;
+  trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  trayIcon.uCallbackMessage = kTrayNotify;
+  trayIcon.hIcon = LoadIconA(instance, kIconName);
+  std::memcpy(trayIcon.szTip, kProductName, sizeof kProductName);
+  Shell_NotifyIconA(NIM_ADD, &trayIcon);
+}
+
+void DeleteTrayIcon() { Shell_NotifyIconA(NIM_DELETE, &trayIcon); }
+
+void MakeTrayMenu() {
+  trayMenu = CreatePopupMenu();
+  AppendMenuA(trayMenu, MF_STRING, kQuitCommand, kQuitItem);
+  AppendMenuA(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
+}
+
+void RequestShutdown(HWND window) { SendMessageA(window, WM_DESTROY, 0, 0); }
+
+void StartUp(HWND window) {
+  if (!wendrake::LoadConfiguration()) {
+    RequestShutdown(window);
+    return;
+  }
+  wendrake::ArmAllEntries();
+  AddTrayIcon(window);
+  MakeTrayMenu();
+}
+
+void ShutDown() {
+  // Two confirmation boxes can both be answered Yes; the second request
+  // must not end, close or post anything again.
+  if (shutDown) return;
+  shutDown = true;
+  wendrake::AllEndThread();
+  DeleteTrayIcon();
   wendrake::WriteLog(-1, "");
+  PostQuitMessage(0);
+}
+
+void OnTrayNotify(HWND window, LPARAM mouse) {
+  switch (mouse) {
+    case WM_LBUTTONDBLCLK:
+      if (MessageBoxA(nullptr, kQuitQuestion, kProductName, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        RequestShutdown(window);
+      }
+      break;
+    case WM_RBUTTONDOWN: {
+      POINT cursor;
+      GetCursorPos(&cursor);
+      TrackPopupMenu(trayMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      StartUp(window);
+      return 0;
+    case WM_DESTROY:
+      ShutDown();
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kQuitCommand) RequestShutdown(window);
+      return 0;
+    case kTrayNotify:
+      OnTrayNotify(window, lParam);
+      return 0;
+    default:
+      break;
+  }
+  // Explorer lost every tray icon when it restarted; put ours back, or the
+  // program could no longer be ended by its user.
+  if (message == taskbarCreated && taskbarCreated != 0 && !shutDown && trayMenu != nullptr) {
+    Shell_NotifyIconA(NIM_ADD, &trayIcon);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE thisInstance, HINSTANCE, LPSTR, int) {
+  instance = thisInstance;
+  taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+
+  WNDCLASSA windowClass = {};
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, kIconName);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  windowClass.lpszMenuName = kClassName;
+  windowClass.lpszClassName = kClassName;
+  if (RegisterClassA(&windowClass) == 0) return 0;
+
+  HWND window = CreateWindowExA(WS_EX_CLIENTEDGE, kClassName, kClassName, WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                                nullptr, instance, nullptr);
+  if (window == nullptr) {
+    // No window, no way to be asked to end: the watchers WM_CREATE may have
+    // started are ended and the run closed, as at any shutdown.
+    wendrake::LogF("CreateWindow error. Code(%d)", static_cast<int>(GetLastError()));
+    ShutDown();
+    return 0;
+  }
+  ShowWindow(window, SW_HIDE);
+  UpdateWindow(window);
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
   return 0;
 }

@@ -6,10 +6,10 @@
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "os/os.h"
+#include "watch/snapshot.h"
+#include "watch/watcher.h"
 
 namespace wendrake {
-
-unsigned char highValueMarker[8];
 
 bool LoadConfiguration() {
   std::memset(startDirectory, 0, sizeof startDirectory);
@@ -22,6 +22,54 @@ bool LoadConfiguration() {
   WriteLog(1, "= Start program ===========");
   ClearThreadControlTable();
   return LoadCommandFile() != 0;
+}
+
+void ArmEntry(int index) {
+  ThreadControlEntry& entry = EntryAt(index);
+
+  entry.mutexHandle = os::LockCreate(entry.mutexName);
+  if (entry.mutexHandle == 0) {
+    LogF("(%02d)...      Error CreateMutex. --Abnormal ended.--", index);
+  }
+
+  // Every run starts from a fresh snapshot: what changed while the program
+  // was not running is never reported.
+  SnapshotFileNames names;
+  MakeSnapshotFileNames(index, &names);
+  DeleteFileIfFound(names.newName);
+  DeleteFileIfFound(names.oldName);
+  DeleteFileIfFound(names.mergedName);
+  PutFileNamesInDir(index, names.newName, entry.folder);
+  ReanameFile(names.newName, names.oldName);
+
+  entry.changeHandle = os::ChangeWatchOpen(entry.folder);
+  LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);
+  if (entry.changeHandle == os::kInvalidHandle) {
+    LogF("(%02d)...          CreateHandleError(%d)(%s)", index,
+         static_cast<int>(entry.changeHandle), entry.folder);
+  }
+
+  entry.threadHandle = os::ThreadStart(DirChangesThread, &entry, &entry.threadId);
+  if (entry.threadHandle == 0) {
+    LogF("(%02d)...          CreateThread Error.  Code(%d)", index, os::LastError());
+  }
+  WriteLog(1, "");
+}
+
+void ArmAllEntries() {
+  for (int i = 1; i <= entryCount; ++i) ArmEntry(i);
+}
+
+void AllEndThread() {
+  // On Linux the watchers stop themselves at this request and are joined;
+  // on Windows they are terminated wherever they are.
+  os::RequestStop();
+  for (int i = 1; i <= entryCount; ++i) {
+    ThreadControlEntry& entry = EntryAt(i);
+    if (entry.threadHandle != 0) os::ThreadEnd(entry.threadHandle);
+    if (entry.changeHandle != 0) os::ChangeWatchClose(entry.changeHandle);
+  }
+  WriteLog(1, "Ended - AllEndThread");
 }
 
 }  // namespace wendrake

@@ -1,17 +1,27 @@
-// The start-up sequence that both program shells run before they watch.
+// The start-up and shutdown sequences that both program shells run: the
+// Windows one from its hidden window's WM_CREATE and WM_DESTROY, the Linux
+// one from main and its signal wait.
 #ifndef WENDRAKE_APP_STARTUP_H_
 #define WENDRAKE_APP_STARTUP_H_
 
 namespace wendrake {
 
-// The matching trace compares a key's first byte with this: two 0xFF bytes
-// once start-up has run.
-extern unsigned char highValueMarker[8];
-
 // Captures the start directory, opens the log with the start banner, clears
 // the ThreadControlTable and reads the command file into it. Returns false
-// when the command file cannot be opened: the program must then end.
+// when the command file cannot be opened: the program must then shut down.
 bool LoadConfiguration();
+
+// Arms entry `index`: its named lock, a fresh first snapshot (every snapshot
+// file of an earlier run is thrown away first), the change notification and
+// the watcher thread. No failure stops the later steps.
+void ArmEntry(int index);
+
+// Arms entries 1 to entryCount in table order.
+void ArmAllEntries();
+
+// Ends every watcher thread and closes every change notification, then logs
+// "Ended - AllEndThread". Nothing is logged or started by a watcher after it.
+void AllEndThread();
 
 }  // namespace wendrake
 
