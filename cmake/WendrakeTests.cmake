@@ -58,3 +58,16 @@ foreach(area IN LISTS areas)
   add_test(NAME ${area} COMMAND ${target} WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
   set_tests_properties(${area} PROPERTIES TIMEOUT 600)
 endforeach()
+
+# End-to-end scenarios: the program itself, started as a real process in
+# temporary start directories.
+wendrake_sources(e2e_sources ${CMAKE_SOURCE_DIR}/tests/e2e)
+if(e2e_sources)
+  add_executable(e2e_tests ${e2e_sources})
+  target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/e2e)
+  target_link_libraries(e2e_tests PRIVATE wendrake_test_support wendrake_warnings)
+  set_target_properties(e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
+  add_dependencies(e2e_tests wendrake_program ${WENDRAKE_TEST_PROGRAMS})
+  add_test(NAME e2e COMMAND e2e_tests WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
+  set_tests_properties(e2e PROPERTIES TIMEOUT 900)
+endif()

@@ -33,6 +33,18 @@ std::string FromHex(const std::string& hex) {
   return bytes;
 }
 
+ArgvRecord ParseRecord(const fs::path& file) {
+  ArgvRecord record;
+  std::istringstream lines(ReadWholeFile(file));
+  std::string tag;
+  std::string hex;
+  while (lines >> tag) {
+    std::getline(lines, hex);  // the blank after the tag, then the value
+    record[tag].push_back(FromHex(hex.empty() ? hex : hex.substr(1)));
+  }
+  return record;
+}
+
 }  // namespace
 
 bool WaitForArgvRecord(const fs::path& folder, ArgvRecord* record, int seconds) {
@@ -42,15 +54,14 @@ bool WaitForArgvRecord(const fs::path& folder, ArgvRecord* record, int seconds) 
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  record->clear();
-  std::istringstream lines(ReadWholeFile(found.front()));
-  std::string tag;
-  std::string hex;
-  while (lines >> tag) {
-    std::getline(lines, hex);  // the blank after the tag, then the value
-    (*record)[tag].push_back(FromHex(hex.empty() ? hex : hex.substr(1)));
-  }
+  *record = ParseRecord(found.front());
   return true;
+}
+
+std::vector<ArgvRecord> ReadArgvRecords(const fs::path& folder) {
+  std::vector<ArgvRecord> records;
+  for (const fs::path& file : Records(folder)) records.push_back(ParseRecord(file));
+  return records;
 }
 
 int CountArgvRecords(const fs::path& folder) {

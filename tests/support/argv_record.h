@@ -19,6 +19,9 @@ using ArgvRecord = std::map<std::string, std::vector<std::string>>;
 // the first one. False when none came.
 bool WaitForArgvRecord(const std::filesystem::path& folder, ArgvRecord* record, int seconds = 60);
 
+// Every finished record in `folder` now, in no particular order.
+std::vector<ArgvRecord> ReadArgvRecords(const std::filesystem::path& folder);
+
 // The finished records in `folder` now.
 int CountArgvRecords(const std::filesystem::path& folder);
 

@@ -12,7 +12,7 @@ std::filesystem::path& TestBinDir();
 }  // namespace wendrake
 
 int main(int argc, char** argv) {
-  std::filesystem::path self = std::filesystem::absolute(argv[0]);
+  std::filesystem::path self = std::filesystem::absolute(argv[0]).lexically_normal();
   wendrake::testing::TestBinDir() =
       self.has_parent_path() ? self.parent_path() : std::filesystem::current_path();
   ::testing::InitGoogleTest(&argc, argv);

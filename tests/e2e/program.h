@@ -1,0 +1,44 @@
+// The program under test, started as its users start it: in a start
+// directory of its own, ended the way the platform ends it (a signal on
+// Linux, WM_CLOSE to its hidden window on Windows).
+#ifndef WENDRAKE_TESTS_E2E_PROGRAM_H_
+#define WENDRAKE_TESTS_E2E_PROGRAM_H_
+
+#include <filesystem>
+#include <string>
+
+namespace wendrake {
+namespace testing {
+
+// The program to test: $WENDRAKE_PROGRAM when set (the installed one),
+// else the one built beside the tests.
+std::string ProgramPath();
+
+class Program {
+ public:
+  Program() = default;
+  ~Program();  // kills a program still running
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Starts the program with `startDirectory` as its current directory.
+  bool Start(const std::filesystem::path& startDirectory);
+
+  // Asks it to end: SIGTERM (or `signal`) on Linux, WM_CLOSE on Windows.
+  bool RequestEnd(int signal = 15);
+
+  // Waits up to `seconds` for it to end; true with its exit code if it did.
+  bool WaitForExit(double seconds, int* exitCode);
+
+  bool running() const { return running_; }
+
+ private:
+  long long pid_ = 0;
+  void* process_ = nullptr;  // the process handle on Windows
+  bool running_ = false;
+};
+
+}  // namespace testing
+}  // namespace wendrake
+
+#endif  // WENDRAKE_TESTS_E2E_PROGRAM_H_
