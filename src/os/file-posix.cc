@@ -62,7 +62,16 @@ long FileRead(Handle file, void* data, std::size_t length) {
 }
 
 void FileClose(Handle file) {
-  if (file >= 0) close(static_cast<int>(file));
+  if (file < 0) return;
+  int fd = static_cast<int>(file);
+  // The lock belongs to the open file, not to this descriptor: a program
+  // that another thread is starting at this moment holds a copy of it until
+  // its exec, and close alone would leave the lock with that copy. The
+  // scan that reopens the file at once (a snapshot file) would then be
+  // refused and read it as empty. Given up here, the lock goes with the
+  // close whatever copies exist. Harmless on a descriptor without one.
+  flock(fd, LOCK_UN);
+  close(fd);
 }
 
 bool FileExists(const char* path) {

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "os/os.h"
+#include "test_util.h"
+
+namespace wendrake {
+namespace {
+
+// A program started by one watcher holds a copy of every descriptor of the
+// process until its exec, also the snapshot file that another watcher is
+// closing just then. The close must still give up the file's write lock,
+// or that watcher's next open of the file is refused.
+TEST(FilePosixTest, CloseGivesUpTheWriteLockThatACopyOfTheDescriptorShares) {
+  testing::ScopedTempDir dir(true);
+  os::Handle file = os::FileOpen("KSFF01T.txt", os::kAccessRead | os::kAccessWrite, os::kShareRead,
+                                 os::kCreateAlways);
+  ASSERT_NE(file, os::kInvalidHandle);
+  int hold[2];
+  ASSERT_EQ(pipe(hold), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The copy: kept until the parent closes its end of the pipe.
+    close(hold[1]);
+    char byte;
+    while (read(hold[0], &byte, 1) > 0) {
+    }
+    _exit(0);
+  }
+  close(hold[0]);
+  os::FileClose(file);
+  os::Handle again = os::FileOpen("KSFF01T.txt", os::kAccessRead | os::kAccessWrite, os::kShareRead,
+                                  os::kOpenAlways);
+  EXPECT_NE(again, os::kInvalidHandle);
+  os::FileClose(again);
+  close(hold[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+}
+
+}  // namespace
+}  // namespace wendrake
