@@ -61,8 +61,8 @@ void ArmAllEntries() {
 }
 
 void AllEndThread() {
-  // On Linux the watchers stop themselves at this request and are joined;
-  // on Windows they are terminated wherever they are.
+  // The watchers stop themselves at this request and are waited for; on
+  // Windows one that does not is terminated wherever it is.
   os::RequestStop();
   for (int i = 1; i <= entryCount; ++i) {
     ThreadControlEntry& entry = EntryAt(i);

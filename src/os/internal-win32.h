@@ -8,8 +8,8 @@ namespace os {
 
 // The manual-reset event (a HANDLE) that is set, for good, once a stop has
 // been requested; the layer's waits wait on it beside their own object.
-// Null when it could not be made: the waits then do not see a stop, and the
-// shell's TerminateThread is what ends them.
+// Null when it could not be made: the waits then do not see a stop, and
+// ThreadEnd's TerminateThread is what ends them.
 void* StopEvent();
 
 }  // namespace os

@@ -1,7 +1,7 @@
-// Threads and the process-wide stop on Windows. The shell ends its watchers
-// with TerminateThread wherever they are; the stop event only lets the
-// layer's own waits (change notification, lock, pause) return early, so
-// that a stop means the same on both platforms.
+// Threads and the process-wide stop on Windows. The stop event makes the
+// layer's own waits (change notification, lock, pause) return at once, so
+// that a stop means the same on both platforms and a watcher ends by
+// itself; ThreadEnd terminates only one that does not.
 #include <windows.h>
 
 #include <atomic>
@@ -29,7 +29,9 @@ struct ThreadSlot {
 
 ThreadSlot threadSlots[kMaxThreads];
 
-// How long ThreadEnd waits for a terminated thread to be gone.
+// How long ThreadEnd lets a stopped thread end by itself, and then how
+// long it waits for a terminated one to be gone.
+constexpr DWORD kStopGraceMs = 3000;
 constexpr DWORD kTerminateWaitMs = 5000;
 
 DWORD WINAPI RunThread(LPVOID argument) {
@@ -90,6 +92,15 @@ void ThreadEnd(Handle thread) {
   if (thread == 0 || thread == kInvalidHandle) return;
   RequestStop();  // the run is ending: the other watchers' waits return too
   HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  // The stop wakes a watcher from any wait of this layer, and it returns
+  // within moments; ended that way it gives back whatever it holds. Only
+  // one that does not end is terminated. A thread cut off while it ran,
+  // its own exit included, can leave a lock of the process taken for good
+  // (the loader's, the heap's, the C library's), and the rest of the
+  // shutdown, ExitProcess too, then waits for ever: under Wine a WM_CLOSE
+  // that woke a waiting watcher just before it was terminated left the
+  // process hanging after its last log line.
+  if (WaitForSingleObject(handle, kStopGraceMs) == WAIT_OBJECT_0) return;
   TerminateThread(handle, 0);
   // TerminateThread only starts the end; wait until the thread is gone, so
   // that nothing of it runs once the shutdown goes on. The handle stays

@@ -51,13 +51,15 @@ class ContentionTest : public ::testing::Test {
     }
   }
   ~ContentionTest() override {
-    // Whatever a failed test left holding lets go, and the program ends.
+    // Whatever a failed test left holding lets go, and the program must end
+    // normally at the request, after whatever the test did to it.
     Release("file");
     Release("lock");
     if (program_.running()) {
-      program_.RequestEnd();
-      int code = 0;
-      program_.WaitForExit(30, &code);
+      EXPECT_TRUE(program_.RequestEnd());
+      int code = -1;
+      EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
+      EXPECT_EQ(code, 0);
     }
   }
 
