@@ -141,7 +141,7 @@ bool ScanFolder(int index) {
   os::Handle lock = Enq(entry, trace, &stopped);
   if (stopped) return false;
 
-  SnapshotFileNames names;
+  SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
   PutFileNamesInDir(index, names.newName, entry.folder);
   if (trace) {
