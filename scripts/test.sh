@@ -28,6 +28,8 @@ run_preset() {
 }
 
 run_preset linux wendrake
+echo "=== lint"
+bash scripts/lint.sh || failed+=(lint)
 run_preset linux-asan wendrake
 # The Windows program has a window and a tray icon: Wine needs a display.
 run_preset windows Wendrake.exe xvfb-run -a
