@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev clang-tidy clang-format cppcheck)
 if [ "${1:-}" = "--all" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 fi

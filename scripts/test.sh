@@ -29,6 +29,8 @@ run_preset() {
 }
 
 run_preset linux wendrake
+echo "=== lint"
+bash scripts/lint.sh || failed+=(lint)
 run_preset linux-asan wendrake
 # Both watchers, the log they share, the stop and the started programs run
 # at once here; the program under the scenarios is the ThreadSanitizer one

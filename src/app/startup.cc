@@ -34,7 +34,7 @@ void ArmEntry(int index) {
 
   // Every run starts from a fresh snapshot: what changed while the program
   // was not running is never reported.
-  SnapshotFileNames names;
+  SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
   DeleteFileIfFound(names.newName);
   DeleteFileIfFound(names.oldName);
@@ -65,7 +65,7 @@ void AllEndThread() {
   // Windows one that does not is terminated wherever it is.
   os::RequestStop();
   for (int i = 1; i <= entryCount; ++i) {
-    ThreadControlEntry& entry = EntryAt(i);
+    const ThreadControlEntry& entry = EntryAt(i);
     if (entry.threadHandle != 0) os::ThreadEnd(entry.threadHandle);
     if (entry.changeHandle != 0) os::ChangeWatchClose(entry.changeHandle);
   }

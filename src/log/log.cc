@@ -59,6 +59,7 @@ void LogF(const char* format, ...) {
   char message[kMessageCapacity];
   va_list args;
   va_start(args, format);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is just above
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
   WriteLog(1, message);

@@ -123,9 +123,9 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
 
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
-  } else if (errno == EAGAIN) {
-    return InUse(fd, EBUSY);
-  } else if (OtherProcessHoldsOpen(st.st_dev, st.st_ino)) {
+  } else if (errno == EAGAIN || OtherProcessHoldsOpen(st.st_dev, st.st_ino)) {
+    // Refused because another descriptor is open; or no lease is allowed
+    // here, and /proc shows another process holding the file.
     return InUse(fd, EBUSY);
   }
 

@@ -55,12 +55,12 @@ constexpr long kJoinStepNs = 10L * 1000 * 1000;
 constexpr int kJoinSteps = 1000;
 
 struct ThreadSlot {
-  std::atomic<bool> taken;
   pthread_t thread;
   ThreadProc proc;
   void* parameter;
-  std::uint32_t id;
   sem_t* started;
+  std::uint32_t id;
+  std::atomic<bool> taken;
   bool givenUp;  // left running by ThreadEnd; never joined or signalled again
 };
 

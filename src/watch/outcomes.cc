@@ -161,7 +161,9 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/,
     std::memcpy(marked, newRecord, kRecordLength);
     std::memcpy(marked + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark);
     WriteRecord(merged, marked);
-    return false;
+    // Still being written: settled by a later scan, which must come even
+    // if closing the file raises no notification.
+    return true;
   }
   if (trace) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags,

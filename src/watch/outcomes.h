@@ -12,8 +12,8 @@
 namespace wendrake {
 
 // The size field of a record written for a file that was in use while its
-// size changed: the next change of its date or time then counts as a size
-// change, whatever the size is by then.
+// size changed: the next scan treats the file as changed in size, whatever
+// its size, date and time are by then, until a probe finds it free.
 constexpr const char kInUseSizeMark[] = "-00000000001";
 
 // The probes open `folder`/`name` exclusively and fill `probeRecord` (bytes
@@ -24,11 +24,10 @@ bool CheckNowUse(int index, const char* folder, const char* name, unsigned char*
 bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord);
 
 // The handlers, called by the matching with the current records. Each
-// returns true when it left a file that is still in the folder out of the
-// merged snapshot (in use at its addition, emptied, in use at a date
-// change): the watcher must then meet it again even if the folder signals
-// nothing more, since closing a file raises no notification on some
-// systems.
+// returns true when it left a file that is still in the folder unsettled
+// (in use at its addition or at a change, or emptied): the watcher must
+// then meet it again even if the folder signals nothing more, since
+// closing a file raises no notification on some systems.
 bool ActionDelete(int index, const unsigned char* oldRecord);
 bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged);
 bool ActionNonChanged(int index, const unsigned char* oldRecord, const unsigned char* newRecord,

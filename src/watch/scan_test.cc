@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,28 @@ TEST_F(ScanTest, FileCutToZeroIsMetAgainAsAnAddition) {
   EXPECT_FALSE(pending);
   EXPECT_EQ(Count(again, "(01)... ... ... ... Adition(z)"), 1);
   EXPECT_EQ(OldSnapshot(), Lines{"z 000000000000"});
+}
+
+// A file that grows while its writer holds it open is marked, and handed on
+// once it is free, even when its writer stopped before the marking scan.
+TEST_F(ScanTest, SizeChangeWhileInUseIsHandedOnOnceTheFileIsFree) {
+  Write("g", "1234");
+  Age("g", 1);
+  Arm("A");
+  bool pending = false;
+  {
+    std::ofstream writer(In("g"), std::ios::binary | std::ios::app);
+    writer << "56789";
+    writer.flush();
+    EXPECT_EQ(Scan(&pending), Lines{});
+    EXPECT_TRUE(pending);
+    EXPECT_EQ(OldSnapshot(), Lines{"g -00000000001"});
+  }
+  Lines lines = Scan(&pending);
+  EXPECT_FALSE(pending);
+  EXPECT_EQ(Count(lines, "(01)... ... ... ... Adition(g)"), 1);
+  EXPECT_EQ(OldSnapshot(), Lines{"g 000000000009"});
+  EXPECT_EQ(Scan(), Lines{});
 }
 
 TEST_F(ScanTest, LeftoverMergedFileNeverReachesTheNextSnapshot) {

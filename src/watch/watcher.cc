@@ -47,6 +47,10 @@ bool SameField(const unsigned char* a, const unsigned char* b, int offset, int l
   return std::memcmp(a + offset, b + offset, length + 1) == 0;
 }
 
+bool HasInUseSizeMark(const unsigned char* record) {
+  return std::memcmp(record + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark) == 0;
+}
+
 // ENQ: the entry's named lock, held across the whole scan so that another
 // process holding it by name keeps the scan waiting. Returns the scan's own
 // handle, 0 when the lock could not be opened (the scan runs without it).
@@ -108,7 +112,12 @@ bool MatchSnapshots(int index, bool trace, os::Handle oldFile, os::Handle newFil
       ReadSnapshotRecord(newFile, newRecord, &newEnd);
       continue;
     }
-    if (SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
+    // A record with the in-use size mark stands for a size change that was
+    // never settled: the file was still being written. It is looked at
+    // again even when its date and time have not moved since, or a file
+    // whose writer stopped before that scan's listing would never be
+    // handed on.
+    if (!HasInUseSizeMark(oldRecord) && SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
         SameField(oldRecord, newRecord, kTimeOffset, kTimeLength)) {
       pending |= ActionNonChanged(index, oldRecord, newRecord, merged);
     } else {
@@ -141,7 +150,7 @@ bool ScanFolder(int index) {
   os::Handle lock = Enq(entry, trace, &stopped);
   if (stopped) return false;
 
-  SnapshotFileNames names;
+  SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
   PutFileNamesInDir(index, names.newName, entry.folder);
   if (trace) {
