@@ -267,6 +267,28 @@ TEST_F(ContentionTest, FileHeldByAReaderIsStartedOnceAfterTheReaderClosesIt) {
   EXPECT_EQ(Count(Log(), "(01)... ... ... ... Adition(read.dat)"), 1);
 }
 
+// A file first seen free that then grows while another process writes to
+// it: marked as in use in the snapshot while held, and started once with
+// "-A" when free, though neither platform notices the close.
+TEST_F(ContentionTest, FileGrownWhileHeldIsStartedOnceWhenItIsFree) {
+  WriteWholeFile(At("in") / "grow.dat", "1234");
+  // An hour back, so that the writer's append gives it another time.
+  fs::last_write_time(At("in") / "grow.dat",
+                      fs::last_write_time(At("in") / "grow.dat") - std::chrono::hours(1));
+  StartWatching(Record("A", "in", "out"));
+  HoldFile("write", "grow.dat");
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        std::string old = ReadWholeFile(At("KSFF01O.txt"));
+        return old.size() == 99 && old.compare(64, 12, "-00000000001") == 0;
+      },
+      60000))
+      << Joined(Log());
+  EXPECT_EQ(CountArgvRecords(At("out")), 0);
+  ASSERT_TRUE(Release("file"));
+  EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "grow.dat", "-A")});
+}
+
 TEST_F(ContentionTest, LockHeldByAnotherProcessHoldsTheScanOffUntilItIsGivenBack) {
   StartWatching(Record("AT", "in", "out"));
   int round = 0;
