@@ -70,12 +70,6 @@ struct TrimmedName {
   char text[kNameCapacity];
 };
 
-void WriteRecord(os::Handle merged, unsigned char* record) {
-  record[kCrOffset] = '\r';
-  record[kLfOffset] = '\n';
-  os::FileWrite(merged, record, kRecordLength);
-}
-
 enum class Command { kDelete, kAddition, kUpdate };
 
 void Launch(int index, Command command, const unsigned char* record) {
@@ -112,7 +106,7 @@ bool ActionDelete(int index, const unsigned char* oldRecord) {
   return false;
 }
 
-bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged) {
+bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* merged) {
   const ThreadControlEntry& entry = EntryAt(index);
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
@@ -123,13 +117,13 @@ bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
-  WriteRecord(merged, probe);
+  WriteSnapshotRecord(merged, probe);
   if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
   return false;
 }
 
-bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/,
-                      const unsigned char* newRecord, os::Handle merged) {
+bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
+                      SnapshotWriter* merged) {
   const ThreadControlEntry& entry = EntryAt(index);
   if (HasFlag(entry, kFlagTrace)) {
     TrimmedName name(newRecord);
@@ -137,12 +131,12 @@ bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/,
   }
   unsigned char copy[kRecordLength];
   std::memcpy(copy, newRecord, kRecordLength);
-  WriteRecord(merged, copy);
+  WriteSnapshotRecord(merged, copy);
   return false;
 }
 
-bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/,
-                      const unsigned char* newRecord, os::Handle merged) {
+bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
+                      SnapshotWriter* merged) {
   const ThreadControlEntry& entry = EntryAt(index);
   TrimmedName name(newRecord);
   if (SizeFieldIsZero(newRecord)) {
@@ -160,7 +154,7 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/,
     unsigned char marked[kRecordLength];
     std::memcpy(marked, newRecord, kRecordLength);
     std::memcpy(marked + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark);
-    WriteRecord(merged, marked);
+    WriteSnapshotRecord(merged, marked);
     // Still being written: settled by a later scan, which must come even
     // if closing the file raises no notification.
     return true;
@@ -169,14 +163,14 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/,
     LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags,
          name.text);
   }
-  WriteRecord(merged, probe);
+  WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".
   if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
   return false;
 }
 
 bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      os::Handle merged) {
+                      SnapshotWriter* merged) {
   const ThreadControlEntry& entry = EntryAt(index);
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
@@ -187,7 +181,7 @@ bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned 
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
-  WriteRecord(merged, probe);
+  WriteSnapshotRecord(merged, probe);
   if (HasFlag(entry, kFlagUpdate)) Launch(index, Command::kUpdate, oldRecord);
   return false;
 }

@@ -11,6 +11,8 @@
 
 namespace wendrake {
 
+struct SnapshotWriter;  // watch/snapshot.h
+
 // The size field of a record written for a file that was in use while its
 // size changed: the next scan treats the file as changed in size, whatever
 // its size, date and time are by then, until a probe finds it free.
@@ -29,13 +31,13 @@ bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned ch
 // then meet it again even if the folder signals nothing more, since
 // closing a file raises no notification on some systems.
 bool ActionDelete(int index, const unsigned char* oldRecord);
-bool ActionAddition(int index, const unsigned char* newRecord, os::Handle merged);
+bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* merged);
 bool ActionNonChanged(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      os::Handle merged);
+                      SnapshotWriter* merged);
 bool ActionChangeSize(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      os::Handle merged);
+                      SnapshotWriter* merged);
 bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      os::Handle merged);
+                      SnapshotWriter* merged);
 
 }  // namespace wendrake
 

@@ -24,13 +24,44 @@ void PutField(unsigned char* record, int offset, int length, const char* text) {
   record[offset + length] = '\0';
 }
 
+// Writes `value` as exactly `width` decimal digits, zero-padded, at `at`:
+// what "%0<width>d" prints for a value that is not negative and fits. The
+// listing formats four fields of every file, and printf's machinery cost
+// a full folder's scan more than the listing's own system calls.
+bool PutDigits(unsigned char* at, int width, long long value) {
+  if (value < 0) return false;
+  for (int i = width - 1; i >= 0; --i) {
+    at[i] = static_cast<unsigned char>('0' + value % 10);
+    value /= 10;
+  }
+  return value == 0;
+}
+
 void PutSize(unsigned char* record, std::int32_t size) {
-  char text[32] = {};
+  if (PutDigits(record + kSizeOffset, kSizeLength, size)) {
+    record[kSizeOffset + kSizeLength] = '\0';
+    return;
+  }
+  char text[32] = {};  // negative: 2 GB and more
   std::snprintf(text, sizeof text, "%012d", static_cast<int>(size));
   PutField(record, kSizeOffset, kSizeLength, text);
 }
 
 void PutDateTime(unsigned char* record, const os::LocalTime& when) {
+  unsigned char* date = record + kDateOffset;
+  unsigned char* time = record + kTimeOffset;
+  if (PutDigits(date, 4, when.year) && PutDigits(date + 5, 2, when.month) &&
+      PutDigits(date + 8, 2, when.day) && PutDigits(time, 2, when.hour) &&
+      PutDigits(time + 3, 2, when.minute) && PutDigits(time + 6, 2, when.second)) {
+    date[4] = '-';
+    date[7] = '-';
+    date[kDateLength] = '\0';
+    time[2] = ':';
+    time[5] = ':';
+    time[kTimeLength] = '\0';
+    return;
+  }
+  // Anything else (no such time comes from a clock) as printf has it.
   char text[48] = {};
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", when.year, when.month, when.day);
   PutField(record, kDateOffset, kDateLength, text);
@@ -52,9 +83,10 @@ NameFit CheckName(const char* name) {
   return NameFit::kFits;
 }
 
-// Creates the snapshot file and writes the records to it, one write of a
-// whole record each. A file that cannot be created is not reported: its
-// writes fail and the snapshot is lost, which the matching reads as empty.
+// Creates the snapshot file and writes the records to it, all of them
+// with one write call: they lie in the table just as the file holds them.
+// A file that cannot be created is not reported: its write fails and the
+// snapshot is lost, which the matching reads as empty.
 void WriteSnapshotFile(const char* snapshotFileName, unsigned char* records, int count) {
   // Emptied if it is still there (its deletion failed and was logged), so
   // that it holds exactly this listing and no tail of an older one.
@@ -64,9 +96,18 @@ void WriteSnapshotFile(const char* snapshotFileName, unsigned char* records, int
     unsigned char* record = records + static_cast<std::size_t>(i) * kRecordLength;
     record[kCrOffset] = '\r';
     record[kLfOffset] = '\n';
-    os::FileWrite(file, record, kRecordLength);
   }
+  if (count > 0) os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength);
   os::FileClose(file);
+}
+
+// The end of a snapshot file: the high-value key, above every real one,
+// makes the matching drain the other file. Bytes 64 on keep what they
+// held, and the flag is never set back.
+void MarkEnd(unsigned char* record, int* endFlag) {
+  std::memset(record, 0xFF, kKeyLength - 1);
+  record[kKeyLength - 1] = '\0';
+  *endFlag = -1;
 }
 
 }  // namespace
@@ -161,13 +202,61 @@ void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsig
 }
 
 void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag) {
+  // End of file and read errors alike end the snapshot.
   if (os::FileRead(file, record, kRecordLength) > 0) return;
-  // End of file and read errors alike: the high-value key, above every real
-  // one, makes the matching drain the other file. Bytes 64 on keep what they
-  // held, and the flag is never set back.
-  std::memset(record, 0xFF, kKeyLength - 1);
-  record[kKeyLength - 1] = '\0';
-  *endFlag = -1;
+  MarkEnd(record, endFlag);
+}
+
+void StartSnapshotReader(SnapshotReader* reader, os::Handle file) {
+  reader->file = file;
+  reader->next = 0;
+  reader->filled = 0;
+}
+
+void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endFlag) {
+  int left = reader->filled - reader->next;
+  if (left < kRecordLength) {
+    // What is left goes to the front, and the block is filled up behind it
+    // until it holds a whole record or the file has nothing more: a short
+    // record is only ever the file's last.
+    std::memmove(reader->block, reader->block + reader->next, static_cast<std::size_t>(left));
+    reader->next = 0;
+    reader->filled = left;
+    while (reader->filled < kRecordLength) {
+      long got = os::FileRead(reader->file, reader->block + reader->filled,
+                              static_cast<std::size_t>(kSnapshotBlockLength - reader->filled));
+      if (got <= 0) break;
+      reader->filled += static_cast<int>(got);
+    }
+    left = reader->filled;
+  }
+  if (left == 0) {
+    MarkEnd(record, endFlag);
+    return;
+  }
+  int length = left < kRecordLength ? left : kRecordLength;
+  std::memcpy(record, reader->block + reader->next, static_cast<std::size_t>(length));
+  reader->next += length;
+}
+
+void StartSnapshotWriter(SnapshotWriter* writer, os::Handle file) {
+  writer->file = file;
+  writer->used = 0;
+}
+
+void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record) {
+  record[kCrOffset] = '\r';
+  record[kLfOffset] = '\n';
+  if (writer->used + kRecordLength > kSnapshotBlockLength) FlushSnapshotWriter(writer);
+  std::memcpy(writer->block + writer->used, record, kRecordLength);
+  writer->used += kRecordLength;
+}
+
+void FlushSnapshotWriter(SnapshotWriter* writer) {
+  if (writer->used > 0) {
+    os::FileWrite(writer->file, writer->block, static_cast<std::size_t>(writer->used));
+  }
+  writer->used = 0;
 }
 
 int CompareKeys(const unsigned char* a, const unsigned char* b) {
@@ -183,9 +272,11 @@ void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLen
 
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
                         const os::LocalTime& lastWrite) {
-  char field[kNameLength + 1];
-  std::snprintf(field, sizeof field, "%-63s", name);  // blank-filled, NUL at byte 63
-  std::memcpy(record + kNameOffset, field, sizeof field);
+  // "%-63s": the name, at most 63 bytes of it, blank-filled, NUL at byte 63.
+  std::size_t length = strnlen(name, kNameLength);
+  std::memcpy(record + kNameOffset, name, length);
+  std::memset(record + kNameOffset + length, ' ', kNameLength - length);
+  record[kNameOffset + kNameLength] = '\0';
   // The low 32 bits read as signed: 2^31 bytes and more print negative.
   PutSize(record, static_cast<std::int32_t>(sizeLow));
   PutDateTime(record, lastWrite);

@@ -81,8 +81,8 @@ void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
 
 // The balance-line pass over the two sorted snapshot files. Returns true
 // when a handler left a file pending.
-bool MatchSnapshots(int index, bool trace, os::Handle oldFile, os::Handle newFile,
-                    os::Handle merged) {
+bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotReader* newFile,
+                    SnapshotWriter* merged) {
   unsigned char oldRecord[kRecordLength];
   unsigned char newRecord[kRecordLength];
   std::memset(oldRecord, 0, sizeof oldRecord);
@@ -164,7 +164,14 @@ bool ScanFolder(int index) {
   // next scan, which needs exactly the records this scan writes.
   os::Handle merged = OpenSnapshot(names.mergedName, os::kCreateAlways);
 
-  bool pending = MatchSnapshots(index, trace, oldFile, newFile, merged);
+  SnapshotReader oldReader;
+  SnapshotReader newReader;
+  SnapshotWriter mergedWriter;
+  StartSnapshotReader(&oldReader, oldFile);
+  StartSnapshotReader(&newReader, newFile);
+  StartSnapshotWriter(&mergedWriter, merged);
+  bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter);
+  FlushSnapshotWriter(&mergedWriter);
 
   os::FileClose(oldFile);
   os::FileClose(newFile);
