@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "os/os.h"
 
@@ -36,7 +37,11 @@ bool ReadEntry(DIR* dir, DirEntry* out) {
         fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
-    std::snprintf(out->name, sizeof out->name, "%s", entry->d_name);
+    // A bounded copy, cut as "%s" into the buffer would cut it: this runs
+    // for every file of every scan.
+    std::size_t length = strnlen(entry->d_name, sizeof out->name - 1);
+    std::memcpy(out->name, entry->d_name, length);
+    out->name[length] = '\0';
     out->isDirectory = S_ISDIR(st.st_mode);  // "." and ".." too, as on Windows
     out->sizeLow = static_cast<std::uint32_t>(st.st_size);
 
