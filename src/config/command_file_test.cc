@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,52 +17,50 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(ExtractKeywordValueTest, ValueSyntax) {
-  struct Case {
-    const char* record;
-    const char* keyword;
-    const char* value;
+std::string Cut(const std::string& text) {
+  return text.substr(0, kLogTextMax);
+}
+
+TEST(ExtractKeywordValueTest, QuotesBlanksAndKeywordMatching) {
+  const char* cases[][2] = {
+      {"FOLDER=\"it's here\"\n", "it's here"},
+      {"FOLDER='say \"hi\"' x\n", "say \"hi\""},
+      {"FOLDER=\"unclosed value\n", "unclosed value"},
+      {"FOLDER=\"\" EXECUTE=x\n", ""},
+      {"XFOLDER=abc\n", "abc"},  // found anywhere, as the record is searched
+      {"FOLDER=a\tb c\n", "a\tb"},
   };
-  const Case cases[] = {
-      {"ACTION=AD FOLDER=x\n", "ACTION=", "AD"},
-      {"FOLDER=\"D:\\Shared Reports\" EXECUTE=y\n", "FOLDER=", "D:\\Shared Reports"},
-      {"CURRENT='D:\\Bin'\n", "CURRENT=", "D:\\Bin"},
-      {"FOLDER=\"it's here\"\n", "FOLDER=", "it's here"},
-      {"FOLDER='say \"hi\"' x\n", "FOLDER=", "say \"hi\""},
-      {"FOLDER=\"unclosed value\n", "FOLDER=", "unclosed value"},
-      {"FOLDER=\"\" EXECUTE=x\n", "FOLDER=", ""},
-      {"FOLDER= C:\\In\n", "FOLDER=", ""},
-      {"folder=C:\\In\n", "FOLDER=", ""},
-      {"XFOLDER=abc\n", "FOLDER=", "abc"},
-      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In\n", "FOLDER=", "x"},
-      {"FOLDER=a\tb c\n", "FOLDER=", "a\tb"},
-      {"FOLDER=abc", "FOLDER=", "abc"},
-      {"EXECUTE=x\n", "FOLDER=", ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     char value[kRecordCapacity] = {};
-    ExtractKeywordValue(value, c.record, c.keyword);
-    EXPECT_STREQ(value, c.value) << c.record;
+    ExtractKeywordValue(value, c[0], "FOLDER=");
+    EXPECT_STREQ(value, c[1]) << c[0];
   }
 }
 
 class CommandFileTest : public ::testing::Test {
  protected:
   CommandFileTest() : dir_(true) {
-    ResetLogForTesting();
-    entryCount = 0;
+    Fresh();
     std::snprintf(startDirectory, sizeof startDirectory, "%s", dir_.str().c_str());
     path_ = dir_.str() + os::kPathSeparator + "WKCommand.txt";
   }
   ~CommandFileTest() override { ResetLogForTesting(); }
 
-  // Loads `contents` as the command file; returns the log texts.
-  Lines Load(const std::string& contents, int expectedResult = 1) {
+  static void Fresh() {
+    ResetLogForTesting();
+    std::remove(kLogFileName);
+    entryCount = 0;
+  }
+
+  // Loads `contents` as the command file into an empty table and log;
+  // returns the log texts after the two start lines.
+  Lines Load(const std::string& contents) {
+    Fresh();
     testing::WriteWholeFile(path_, contents);
     ClearThreadControlTable();
-    EXPECT_EQ(LoadCommandFile(), expectedResult);
+    EXPECT_EQ(LoadCommandFile(), 1);
     Lines texts = testing::CurrentLogTexts();
-    EXPECT_GE(texts.size(), 3u);
+    texts.resize(std::max<std::size_t>(texts.size(), 2));
     EXPECT_EQ(texts[0], "-Start- Clear ThreadControlTable.");
     EXPECT_EQ(texts[1], "-Start- LoadCommandFile. FileName(" + path_ + ")");
     return Lines(texts.begin() + 2, texts.end());
@@ -102,31 +101,14 @@ const Lines kExampleLog = {
     "-Ended- LoadCommandFile.",
 };
 
-void ExpectExampleTable() {
-  ASSERT_EQ(entryCount, 2);
-  EXPECT_STREQ(EntryAt(1).actionFlags, "A D ");
-  EXPECT_STREQ(EntryAt(1).argument, "-q");
-  EXPECT_STREQ(EntryAt(1).mutexName, "KSFF01");
-  EXPECT_STREQ(EntryAt(2).actionFlags, " U T");
-  EXPECT_STREQ(EntryAt(2).folder, "D:\\Shared Reports");
-  EXPECT_STREQ(EntryAt(2).current, "D:\\Bin");
-  EXPECT_STREQ(EntryAt(2).argument, "");
-  EXPECT_STREQ(EntryAt(2).mutexName, "KSFF02");
-}
-
-TEST_F(CommandFileTest, TheWorkedExampleLineForLine) {
-  EXPECT_EQ(Load(kExample), kExampleLog);
-  ExpectExampleTable();
-}
-
-TEST_F(CommandFileTest, CrLfLineEndsReadAsNewlines) {
+// The AddTabel lines print the table's fields, so the log shows the table.
+TEST_F(CommandFileTest, TheWorkedExampleLineForLineWithLfOrCrLfEnds) {
   std::string crlf;
-  for (char c : std::string(kExample)) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
+  for (char c : std::string(kExample)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (const std::string& file : {std::string(kExample), crlf}) {
+    EXPECT_EQ(Load(file), kExampleLog);
+    EXPECT_EQ(entryCount, 2);
   }
-  EXPECT_EQ(Load(crlf), kExampleLog);
-  ExpectExampleTable();
 }
 
 TEST_F(CommandFileTest, CrLfSplitByTheReadLimitStaysOneLineEnd) {
@@ -138,85 +120,49 @@ TEST_F(CommandFileTest, CrLfSplitByTheReadLimitStaysOneLineEnd) {
   EXPECT_EQ(lines[6], "CmdFile Read record(ACTION=A FOLDER=/two EXECUTE=/bin/x CURRENT=/tmp\n)");
 }
 
-TEST_F(CommandFileTest, EmptyFileLogsOnlyStartAndEnd) {
-  EXPECT_EQ(Load(""), Lines{"-Ended- LoadCommandFile."});
-  EXPECT_EQ(entryCount, 0);
-}
-
 TEST_F(CommandFileTest, ShortRecordsAndCommentsAreSkippedSilently) {
-  Lines lines = Load("\n123456\n# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\nACTION=\n");
-  EXPECT_EQ(lines, (Lines{
-                       "CmdFile Read record(\n)",
-                       "CmdFile Read record(123456\n)",
-                       "CmdFile Read record(# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n)",
-                       "CmdFile Read record(ACTION=\n)",
-                       "Error format. Record(ACTION=\n)",
-                       "-Ended- LoadCommandFile.",
-                   }));
+  EXPECT_EQ(Load("\n123456\n# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\nACTION=\n"),
+            (Lines{
+                "CmdFile Read record(\n)",
+                "CmdFile Read record(123456\n)",
+                "CmdFile Read record(# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n)",
+                "CmdFile Read record(ACTION=\n)",
+                "Error format. Record(ACTION=\n)",
+                "-Ended- LoadCommandFile.",
+            }));
   EXPECT_EQ(entryCount, 0);
 }
 
-TEST_F(CommandFileTest, BlankBeforeTheMarkMakesNoComment) {
-  Load(" #ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n");
-  ASSERT_EQ(entryCount, 1);
-  EXPECT_STREQ(EntryAt(1).folder, "/in");
-}
-
-TEST_F(CommandFileTest, RulesOnRequiredValues) {
-  struct Case {
-    const char* record;
-    bool valid;
-  };
-  const Case cases[] = {
-      {"ACTION=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", true},
-      {"ACTION=A FOLDER=C: EXECUTE=x.e CURRENT=C:\\", false},
+// An over-long value rejects the record: cut, it would watch another folder
+// or start another program than the one written.
+TEST_F(CommandFileTest, RecordIsAddedOnlyWhenEveryRequiredValueIsThereAndFits) {
+  const std::string rest = " EXECUTE=x.e CURRENT=C:\\";
+  const std::string ok = "ACTION=A FOLDER=C:\\" + rest;
+  const std::pair<std::string, bool> cases[] = {
+      {ok, true},
+      {" #" + ok, true},  // a blank before the mark makes no comment
+      {"ACTION=X FOLDER=C:\\" + rest, true},
+      {"ACTION=A FOLDER=C:" + rest, false},
       {"ACTION=A FOLDER=C:\\ EXECUTE=xe CURRENT=C:\\", false},
       {"ACTION=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:", false},
-      {"ACTION= FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", false},
-      {"ACTION=X FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", true},
-      {"ACTION=A FOLDER= C:\\In EXECUTE=x.e CURRENT=C:\\", false},
-      {"action=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", false},
-      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In ACTION=A EXECUTE=x.e CURRENT=C:\\", false},
+      {"ACTION= FOLDER=C:\\" + rest, false},
+      {"ACTION=A FOLDER= C:\\In" + rest, false},
+      {"action=A FOLDER=C:\\" + rest, false},
+      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In ACTION=A" + rest, false},
+      {"ACTION=" + std::string(15, 'a') + " FOLDER=C:\\" + rest, true},
+      {"ACTION=" + std::string(16, 'a') + " FOLDER=C:\\" + rest, false},
+      {"ACTION=A FOLDER=" + std::string(255, 'f') + rest, true},
+      {"ACTION=A FOLDER=" + std::string(256, 'f') + rest, false},
+      {ok + " ARGUMENT=" + std::string(255, 'g'), true},
+      {ok + " ARGUMENT=" + std::string(256, 'g'), false},
   };
-  for (const Case& c : cases) {
-    ResetLogForTesting();
-    std::remove("Wendrake.log");
-    entryCount = 0;
-    // The last line of a file needs no newline.
-    Lines lines = Load(c.record);
-    EXPECT_EQ(lines[0], std::string("CmdFile Read record(") + c.record + ")");
-    EXPECT_EQ(entryCount, c.valid ? 1 : 0) << c.record;
-    EXPECT_EQ(lines[1] == std::string("Error format. Record(") + c.record + ")", !c.valid)
-        << c.record;
+  for (const auto& [record, valid] : cases) {
+    Lines lines = Load(record);  // the last line of a file needs no newline
+    ASSERT_EQ(lines.size(), valid ? 7u : 3u) << record;
+    EXPECT_EQ(lines[0], Cut("CmdFile Read record(" + record + ")"));
+    EXPECT_EQ(entryCount, valid ? 1 : 0) << record;
+    EXPECT_EQ(lines[1] == Cut("Error format. Record(" + record + ")"), !valid) << record;
   }
-}
-
-TEST_F(CommandFileTest, OverlongValuesRejectTheRecordInsteadOfBeingCut) {
-  auto record = [](std::size_t actionLength, std::size_t folderLength, std::size_t argLength) {
-    return "ACTION=" + std::string(actionLength, 'a') + " FOLDER=/" +
-           std::string(folderLength - 1, 'f') + " EXECUTE=/bin/x CURRENT=/tmp ARGUMENT=" +
-           std::string(argLength, 'g') + "\n";
-  };
-  auto errors = []() {
-    int count = 0;
-    for (const std::string& t : testing::CurrentLogTexts()) {
-      count += t.rfind("Error format. Record(", 0) == 0;
-    }
-    return count;
-  };
-  Load(record(15, 10, 1) + record(16, 10, 1) + record(1, 255, 1) + record(1, 256, 1));
-  ASSERT_EQ(entryCount, 2);
-  EXPECT_EQ(std::strlen(EntryAt(1).actionFlags), 4u);
-  EXPECT_EQ(std::strlen(EntryAt(2).folder), 255u);
-  EXPECT_EQ(errors(), 2);
-
-  ResetLogForTesting();
-  std::remove("Wendrake.log");
-  entryCount = 0;
-  Load(record(1, 12, 255) + record(1, 13, 256));
-  ASSERT_EQ(entryCount, 1);
-  EXPECT_EQ(std::strlen(EntryAt(1).argument), 255u);
-  EXPECT_EQ(errors(), 1);
 }
 
 TEST_F(CommandFileTest, LongLineIsReadInPiecesOf497) {
@@ -224,14 +170,13 @@ TEST_F(CommandFileTest, LongLineIsReadInPiecesOf497) {
   std::string valid = "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n";
   Lines lines = Load(filler + valid);
   ASSERT_EQ(lines.size(), 9u);
-  std::string cut = ("CmdFile Read record(" + filler).substr(0, kLogTextMax);
-  EXPECT_EQ(lines[0], cut);
-  EXPECT_EQ(lines[1], ("Error format. Record(" + filler).substr(0, kLogTextMax));
+  EXPECT_EQ(lines[0], Cut("CmdFile Read record(" + filler));
+  EXPECT_EQ(lines[1], Cut("Error format. Record(" + filler));
   EXPECT_EQ(lines[2], "CmdFile Read record(" + valid + ")");
   EXPECT_EQ(entryCount, 1);
 }
 
-TEST_F(CommandFileTest, MissingFileEndsWithoutAnEndedLine) {
+TEST_F(CommandFileTest, CommandFileThatCannotBeOpenedEndsTheRun) {
   ClearThreadControlTable();
   EXPECT_EQ(LoadCommandFile(), 0);
   EXPECT_EQ(testing::CurrentLogTexts(), (Lines{
@@ -240,19 +185,18 @@ TEST_F(CommandFileTest, MissingFileEndsWithoutAnEndedLine) {
                                             "CmdFile Open error. FileName(" + path_ + ")",
                                             "== Abnormal end.==",
                                         }));
+  // A start directory with no room for the name, or none at all, must not
+  // make us read the file the cut path names instead.
+  std::string longDir = dir_.str() + os::kPathSeparator + std::string(241 - dir_.str().size(), 'd');
+  std::filesystem::create_directory(longDir);
+  testing::WriteWholeFile(longDir + os::kPathSeparator + "WKCommand.tx",
+                          "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n");
+  for (const std::string& start : {longDir, std::string()}) {
+    std::snprintf(startDirectory, sizeof startDirectory, "%s", start.c_str());
+    EXPECT_EQ(LoadCommandFile(), 0);
+    EXPECT_EQ(testing::CurrentLogTexts().back(), "== Abnormal end.==");
+  }
   EXPECT_EQ(entryCount, 0);
-}
-
-TEST_F(CommandFileTest, StartDirectoryWithoutRoomForTheFileNameCannotBeOpened) {
-  std::string longDir = dir_.str() + std::string(242 - dir_.str().size(), 'd');
-  std::snprintf(startDirectory, sizeof startDirectory, "%s", longDir.c_str());
-  EXPECT_EQ(LoadCommandFile(), 0);
-  Lines texts = testing::CurrentLogTexts();
-  ASSERT_EQ(texts.size(), 3u);
-  EXPECT_EQ(texts[2], "== Abnormal end.==");
-
-  startDirectory[0] = '\0';
-  EXPECT_EQ(LoadCommandFile(), 0);
 }
 
 }  // namespace
