@@ -29,20 +29,14 @@ ArgvRecord LaunchInFreshCurrent(const fs::path& current, const std::string& name
 }
 
 TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentAndNothingElseRuns) {
-  const std::string names[] = {
-      "my file.txt",
-      "it's \"quoted\"",
-      "$(touch pwned)",
-      "`touch pwned`",
-      "a;touch pwned",
-      "a&touch pwned",
-      "a|touch pwned",
-      "100%s%n%%",
-      "line\nbreak",
-      "-rf",
-      "\xff\xfe\x80 not utf-8",
-      "\" -A PROD  \"two\"",
-  };
+  const std::string names[] = {"my file.txt",
+                               "it's \"quoted\" $(touch pwned) `touch pwned`",
+                               "a;b&c|touch pwned",
+                               "100%s%n%%",
+                               "line\nbreak",
+                               "-rf",
+                               "\xff\xfe\x80 not utf-8",
+                               "\" -A PROD  \"two\""};
   Set(1, Folder("in"), Recorder(), current_.string(), "PROD  \"two\"");
   for (const std::string& name : names) {
     ArgvRecord record = LaunchInFreshCurrent(current_, name);
@@ -71,13 +65,11 @@ TEST_F(LauncherTest, ProgramIsFoundByPathOrFromTheStartDirectory) {
 
 TEST_F(LauncherTest, ProgramInheritsNoDescriptorBlockedSignalOrIgnoredChildSignal) {
   int leaky = open("/dev/null", O_RDONLY);  // no O_CLOEXEC
-  sigset_t usr1;
-  sigset_t previousMask;
+  sigset_t usr1, previousMask;
   sigemptyset(&usr1);
   sigaddset(&usr1, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &usr1, &previousMask);
-  struct sigaction ignore = {};
-  struct sigaction previousChild;
+  struct sigaction ignore = {}, previousChild;
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, &previousChild);
   BuildAndLaunch(1, "a");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "launch/launcher_test_util.h"
 #include "os/os.h"
@@ -15,26 +16,21 @@ using testing::CurrentLogTexts;
 const std::string kSep(1, os::kPathSeparator);
 
 TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly) {
-  struct Kind {
-    Builder builder;
-    const char* flag;
-    const char* word;
-  };
-  const Kind kinds[] = {{BuildDeleteCommand, "-D", "Delete"},
-                        {BuildAdditionCommand, "-A", "Adition"},
-                        {BuildUpdateCommand, "-U", "Update"}};
+  const std::tuple<Builder, const char*, const char*> kinds[] = {
+      {BuildDeleteCommand, "-D", "Delete"},
+      {BuildAdditionCommand, "-A", "Adition"},
+      {BuildUpdateCommand, "-U", "Update"}};
   Set(2, Folder("second"), Recorder(), current_.string(), "");
-  for (const Kind& kind : kinds) {
+  for (const auto& [builder, flag, word] : kinds) {
     for (int index = 1; index <= 2; ++index) {
-      for (const char* argument : {"", "PROD -q"}) {
+      for (std::string argument : {"", "PROD -q"}) {
         FreshLog();
-        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument);
-        std::string tail = *argument ? std::string(" ") + argument : "";
-        EXPECT_EQ(
-            Build(kind.builder, index, "my file.txt  "),
-            "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + kind.flag + tail);
+        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument.c_str());
+        EXPECT_EQ(Build(builder, index, "my file.txt  "),
+                  "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + flag +
+                      (argument.empty() ? "" : " " + argument));
         EXPECT_EQ(CurrentLogTexts(), Lines{"(0" + std::to_string(index) + ")... ... ... ... " +
-                                           kind.word + "(my file.txt)"});
+                                           word + "(my file.txt)"});
       }
     }
   }
@@ -43,16 +39,13 @@ TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly)
 }
 
 TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
-  struct Case {
-    std::size_t folderLength;
-    std::size_t argumentLength;
-    std::size_t built;  // '"' folder separator "n" "\" -A" [' ' argument]
-  };
-  const Case cases[] = {{248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
-  for (const Case& c : cases) {
-    Set(1, std::string(c.folderLength, 'f'), Recorder(), current_.string(),
-        std::string(c.argumentLength, 'g'));
-    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c.built) << c.folderLength;
+  // Folder and ARGUMENT lengths, and that of the string built:
+  // '"' folder separator "n" "\" -A" [' ' argument].
+  const std::size_t cases[][3] = {
+      {248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
+  for (const auto& c : cases) {
+    Set(1, std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
+    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c[2]) << c[0];
     EXPECT_EQ(CurrentLogTexts().back(), "(01)... ... ... ... Adition(n)");
   }
 }
