@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -54,10 +56,15 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   // The command line is EXECUTE, '"', the folder, "/n", "\" -A" and two
   // blanks: a folder of this length makes it 255 bytes.
   std::size_t folderFor255 = 255 - Recorder().size() - 8;
+  // A file that is no program (never handed to a shell instead), and a
+  // CURRENT that is missing or is a file.
+  const std::string script = Folder("no-interpreter.exe");
+  testing::WriteWholeFile(script, "touch pwned\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
 #ifdef _WIN32
-  const int kMissingDirectoryCode = 267;  // ERROR_DIRECTORY
+  const int kNoProgram = 193, kNoDirectory = 267, kNotDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
 #else
-  const int kMissingDirectoryCode = 2;  // ENOENT from the child's chdir
+  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT, kNotDirectory = ENOTDIR;
 #endif
   struct Case {
     const char* what;
@@ -69,7 +76,9 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   const Case cases[] = {
       {"missing program", Folder("in"), Folder("no-such.exe"), current_.string(), 2},
       {"blank program", Folder("in"), "   ", current_.string(), 2},
-      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kMissingDirectoryCode},
+      {"not a program", Folder("in"), script, current_.string(), kNoProgram},
+      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kNoDirectory},
+      {"CURRENT a file", Folder("in"), Recorder(), script, kNotDirectory},
       {"argument string too long", std::string(250, 'f'), Recorder(), current_.string(),
        os::PathTooLongError()},
       {"command line too long", std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(),
@@ -85,6 +94,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   testing::ArgvRecord record;
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
   EXPECT_EQ(testing::CountArgvRecords(current_), 1);
+  EXPECT_FALSE(std::filesystem::exists(current_ / "pwned"));
 }
 
 }  // namespace
