@@ -21,7 +21,6 @@ class ProbePosixTest : public ::testing::Test {
   ProbePosixTest() : file_((dir_.path() / "data.bin").string()) {
     testing::WriteWholeFile(file_, "contents");
   }
-  std::string At(const std::string& name) const { return (dir_.path() / name).string(); }
 
   testing::ScopedTempDir dir_;
   std::string file_;
@@ -53,10 +52,11 @@ TEST_F(ProbePosixTest, OpenDescriptorsOfOtherProcessesAreFound) {
   int own = open(file_.c_str(), O_RDONLY);
   EXPECT_FALSE(heldElsewhere()) << "this process's own descriptors count for nothing";
   close(own);
-  auto holder = testing::StartHelper("file_holder", {"read", file_, At("held"), At("go")});
-  ASSERT_TRUE(testing::PollUntil([&] { return std::filesystem::exists(At("held")); }));
+  std::filesystem::path held = dir_.path() / "held", go = dir_.path() / "go";
+  auto holder = testing::StartHelper("file_holder", {"read", file_, held.string(), go.string()});
+  ASSERT_TRUE(testing::PollUntil([&] { return std::filesystem::exists(held); }));
   EXPECT_TRUE(heldElsewhere());
-  testing::WriteWholeFile(At("go"), "");
+  testing::WriteWholeFile(go, "");
   EXPECT_EQ(testing::WaitHelper(holder), 0);
   EXPECT_FALSE(heldElsewhere());
 }
