@@ -12,7 +12,6 @@
 #include <tuple>
 #include <vector>
 
-#include "config/thread_control.h"
 #include "log/log.h"
 #include "test_util.h"
 
