@@ -57,6 +57,12 @@ foreach(area IN LISTS areas)
   endif()
   add_test(NAME ${area} COMMAND ${target} WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
   set_tests_properties(${area} PROPERTIES TIMEOUT 600)
+  if(WIN32)
+    # Named mutexes (KSFF01, ...) are shared by every process of the Wine
+    # session, as by every process of a Windows session: suites that scan
+    # or run the program must not overlap.
+    set_tests_properties(${area} PROPERTIES RESOURCE_LOCK named_mutexes)
+  endif()
 endforeach()
 
 # End-to-end scenarios: the program itself, started as a real process in
@@ -70,4 +76,7 @@ if(e2e_sources)
   add_dependencies(e2e_tests wendrake_program ${WENDRAKE_TEST_PROGRAMS})
   add_test(NAME e2e COMMAND e2e_tests WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
   set_tests_properties(e2e PROPERTIES TIMEOUT 900)
+  if(WIN32)
+    set_tests_properties(e2e PROPERTIES RESOURCE_LOCK named_mutexes)
+  endif()
 endif()

@@ -8,14 +8,17 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
-if [ ! -f "$prefix/system.reg" ]; then
-  mkdir -p "$(dirname "$prefix")"
-  (
-    flock 9
-    if [ ! -f "$prefix/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
-      wineserver -w || true
-    fi
-  ) 9>"$prefix.lock"
-fi
+mkdir -p "$(dirname "$prefix")"
+(
+  flock 9
+  if [ ! -f "$prefix/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+  # The prefix's server and its services outlive the program they were
+  # started for. Started here, apart from our output, they do not hold the
+  # pipe that ctest reads until they end, nor the lock taken here; a server
+  # already running is kept.
+  wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+) 9>"$prefix.lock"
 exec wine "$@"

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,222 +17,151 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(ExtractKeywordValueTest, ValueSyntax) {
-  struct Case {
-    const char* record;
-    const char* keyword;
-    const char* value;
+std::string Cut(const std::string& text) {
+  return text.substr(0, kLogTextMax);
+}
+
+TEST(ExtractKeywordValueTest, QuotesAndBlanks) {
+  const char* cases[][2] = {
+      {"FOLDER=\"it's here\"\n", "it's here"},
+      {"FOLDER='say \"hi\"' x\n", "say \"hi\""},
+      {"FOLDER=\"unclosed value\n", "unclosed value"},
+      {"FOLDER=a\tb c\n", "a\tb"},
   };
-  const Case cases[] = {
-      {"ACTION=AD FOLDER=x\n", "ACTION=", "AD"},
-      {"FOLDER=\"D:\\Shared Reports\" EXECUTE=y\n", "FOLDER=", "D:\\Shared Reports"},
-      {"CURRENT='D:\\Bin'\n", "CURRENT=", "D:\\Bin"},
-      {"FOLDER=\"it's here\"\n", "FOLDER=", "it's here"},
-      {"FOLDER='say \"hi\"' x\n", "FOLDER=", "say \"hi\""},
-      {"FOLDER=\"unclosed value\n", "FOLDER=", "unclosed value"},
-      {"FOLDER=\"\" EXECUTE=x\n", "FOLDER=", ""},
-      {"FOLDER= C:\\In\n", "FOLDER=", ""},
-      {"folder=C:\\In\n", "FOLDER=", ""},
-      {"XFOLDER=abc\n", "FOLDER=", "abc"},
-      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In\n", "FOLDER=", "x"},
-      {"FOLDER=a\tb c\n", "FOLDER=", "a\tb"},
-      {"FOLDER=abc", "FOLDER=", "abc"},
-      {"EXECUTE=x\n", "FOLDER=", ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     char value[kRecordCapacity] = {};
-    ExtractKeywordValue(value, c.record, c.keyword);
-    EXPECT_STREQ(value, c.value) << c.record;
+    ExtractKeywordValue(value, c[0], "FOLDER=");
+    EXPECT_STREQ(value, c[1]) << c[0];
   }
 }
 
 class CommandFileTest : public ::testing::Test {
  protected:
   CommandFileTest() : dir_(true) {
-    ResetLogForTesting();
-    entryCount = 0;
+    Fresh();
     std::snprintf(startDirectory, sizeof startDirectory, "%s", dir_.str().c_str());
     path_ = dir_.str() + os::kPathSeparator + "WKCommand.txt";
   }
   ~CommandFileTest() override { ResetLogForTesting(); }
 
-  // Loads `contents` as the command file; returns the log texts.
-  Lines Load(const std::string& contents, int expectedResult = 1) {
+  static void Fresh() {
+    ResetLogForTesting();
+    std::remove(kLogFileName);
+    entryCount = 0;
+  }
+
+  // Loads `contents` as the command file into an empty table and log;
+  // returns the log texts after the two start lines.
+  Lines Load(const std::string& contents) {
+    Fresh();
     testing::WriteWholeFile(path_, contents);
     ClearThreadControlTable();
-    EXPECT_EQ(LoadCommandFile(), expectedResult);
+    EXPECT_EQ(LoadCommandFile(), 1);
     Lines texts = testing::CurrentLogTexts();
-    EXPECT_GE(texts.size(), 3u);
-    EXPECT_EQ(texts[0], "-Start- Clear ThreadControlTable.");
-    EXPECT_EQ(texts[1], "-Start- LoadCommandFile. FileName(" + path_ + ")");
-    return Lines(texts.begin() + 2, texts.end());
+    return Lines(texts.begin() + std::min<std::ptrdiff_t>(2, texts.size()), texts.end());
   }
 
   testing::ScopedTempDir dir_;
   std::string path_;
 };
 
-const char kExample[] =
-    "#inbox watcher for the night batch\n"
-    "ACTION=AD FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\import.exe CURRENT=C:\\Tools ARGUMENT=-q\n"
-    "ACTION=ut FOLDER=\"D:\\Shared Reports\" EXECUTE=D:\\Bin\\notify.exe CURRENT='D:\\Bin'\n"
-    "ACTION=D FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\purge.exe CURRENT=C:\\Tools\n"
-    "FOLDER=E:\\Drop EXECUTE=E:\\Bin\\copy.exe CURRENT=E:\\Bin\n";
-
-const Lines kExampleLog = {
-    "CmdFile Read record(#inbox watcher for the night batch\n)",
-    "CmdFile Read record(ACTION=AD FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\import.exe "
-    "CURRENT=C:\\Tools ARGUMENT=-q\n)",
-    "(01)... AddTabel ACTION=(A D )",
-    "(01)... AddTabel FOLDER=(C:\\Inbox)",
-    "(01)... AddTabel EXECUTE=(C:\\Tools\\import.exe)",
-    "(01)... AddTabel ARGUMENT=(-q)",
-    "(01)... AddTabel CURRENT=(C:\\Tools)",
-    "CmdFile Read record(ACTION=ut FOLDER=\"D:\\Shared Reports\" EXECUTE=D:\\Bin\\notify.exe "
-    "CURRENT='D:\\Bin'\n)",
-    "(02)... AddTabel ACTION=( U T)",
-    "(02)... AddTabel FOLDER=(D:\\Shared Reports)",
-    "(02)... AddTabel EXECUTE=(D:\\Bin\\notify.exe)",
-    "(02)... AddTabel ARGUMENT=()",
-    "(02)... AddTabel CURRENT=(D:\\Bin)",
-    "CmdFile Read record(ACTION=D FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\purge.exe "
-    "CURRENT=C:\\Tools\n)",
-    "(02)... Duplcate folder - bypassed.",
-    "CmdFile Read record(FOLDER=E:\\Drop EXECUTE=E:\\Bin\\copy.exe CURRENT=E:\\Bin\n)",
-    "Error format. Record(FOLDER=E:\\Drop EXECUTE=E:\\Bin\\copy.exe CURRENT=E:\\Bin\n)",
-    "-Ended- LoadCommandFile.",
+const char* const kExample[] = {
+    "#inbox watcher for the night batch",
+    "ACTION=AD FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\import.exe CURRENT=C:\\Tools ARGUMENT=-q",
+    "ACTION=ut FOLDER=\"D:\\Shared Reports\" EXECUTE=D:\\Bin\\notify.exe CURRENT='D:\\Bin'",
+    "ACTION=D FOLDER=C:\\Inbox EXECUTE=C:\\Tools\\purge.exe CURRENT=C:\\Tools",
+    "FOLDER=E:\\Drop EXECUTE=E:\\Bin\\copy.exe CURRENT=E:\\Bin",
 };
 
-void ExpectExampleTable() {
-  ASSERT_EQ(entryCount, 2);
-  EXPECT_STREQ(EntryAt(1).actionFlags, "A D ");
-  EXPECT_STREQ(EntryAt(1).argument, "-q");
-  EXPECT_STREQ(EntryAt(1).mutexName, "KSFF01");
-  EXPECT_STREQ(EntryAt(2).actionFlags, " U T");
-  EXPECT_STREQ(EntryAt(2).folder, "D:\\Shared Reports");
-  EXPECT_STREQ(EntryAt(2).current, "D:\\Bin");
-  EXPECT_STREQ(EntryAt(2).argument, "");
-  EXPECT_STREQ(EntryAt(2).mutexName, "KSFF02");
-}
-
-TEST_F(CommandFileTest, TheWorkedExampleLineForLine) {
-  EXPECT_EQ(Load(kExample), kExampleLog);
-  ExpectExampleTable();
-}
-
-TEST_F(CommandFileTest, CrLfLineEndsReadAsNewlines) {
-  std::string crlf;
-  for (char c : std::string(kExample)) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  EXPECT_EQ(Load(crlf), kExampleLog);
-  ExpectExampleTable();
-}
-
-TEST_F(CommandFileTest, CrLfSplitByTheReadLimitStaysOneLineEnd) {
-  std::string record = "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp";
-  record += std::string(kRecordMax - 1 - record.size(), ' ');
-  Lines lines = Load(record + "\r\nACTION=A FOLDER=/two EXECUTE=/bin/x CURRENT=/tmp\r\n");
-  EXPECT_EQ(entryCount, 2);
-  ASSERT_EQ(lines.size(), 13u);
-  EXPECT_EQ(lines[6], "CmdFile Read record(ACTION=A FOLDER=/two EXECUTE=/bin/x CURRENT=/tmp\n)");
-}
-
-TEST_F(CommandFileTest, EmptyFileLogsOnlyStartAndEnd) {
-  EXPECT_EQ(Load(""), Lines{"-Ended- LoadCommandFile."});
-  EXPECT_EQ(entryCount, 0);
-}
-
-TEST_F(CommandFileTest, ShortRecordsAndCommentsAreSkippedSilently) {
-  Lines lines = Load("\n123456\n# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\nACTION=\n");
-  EXPECT_EQ(lines, (Lines{
-                       "CmdFile Read record(\n)",
-                       "CmdFile Read record(123456\n)",
-                       "CmdFile Read record(# ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n)",
-                       "CmdFile Read record(ACTION=\n)",
-                       "Error format. Record(ACTION=\n)",
-                       "-Ended- LoadCommandFile.",
-                   }));
-  EXPECT_EQ(entryCount, 0);
-}
-
-TEST_F(CommandFileTest, BlankBeforeTheMarkMakesNoComment) {
-  Load(" #ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n");
-  ASSERT_EQ(entryCount, 1);
-  EXPECT_STREQ(EntryAt(1).folder, "/in");
-}
-
-TEST_F(CommandFileTest, RulesOnRequiredValues) {
-  struct Case {
-    const char* record;
-    bool valid;
+// The AddTabel lines print the table's fields, so the log shows the table.
+TEST_F(CommandFileTest, TheWorkedExampleLineForLineWithLfOrCrLfEnds) {
+  auto read = [](int i) { return "CmdFile Read record(" + std::string(kExample[i]) + "\n)"; };
+  const Lines expected = {
+      read(0),
+      read(1),
+      "(01)... AddTabel ACTION=(A D )",
+      "(01)... AddTabel FOLDER=(C:\\Inbox)",
+      "(01)... AddTabel EXECUTE=(C:\\Tools\\import.exe)",
+      "(01)... AddTabel ARGUMENT=(-q)",
+      "(01)... AddTabel CURRENT=(C:\\Tools)",
+      read(2),
+      "(02)... AddTabel ACTION=( U T)",
+      "(02)... AddTabel FOLDER=(D:\\Shared Reports)",
+      "(02)... AddTabel EXECUTE=(D:\\Bin\\notify.exe)",
+      "(02)... AddTabel ARGUMENT=()",
+      "(02)... AddTabel CURRENT=(D:\\Bin)",
+      read(3),
+      "(02)... Duplcate folder - bypassed.",
+      read(4),
+      "Error format. Record(" + std::string(kExample[4]) + "\n)",
+      "-Ended- LoadCommandFile.",
   };
-  const Case cases[] = {
-      {"ACTION=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", true},
-      {"ACTION=A FOLDER=C: EXECUTE=x.e CURRENT=C:\\", false},
-      {"ACTION=A FOLDER=C:\\ EXECUTE=xe CURRENT=C:\\", false},
-      {"ACTION=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:", false},
-      {"ACTION= FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", false},
-      {"ACTION=X FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", true},
-      {"ACTION=A FOLDER= C:\\In EXECUTE=x.e CURRENT=C:\\", false},
-      {"action=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:\\", false},
-      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In ACTION=A EXECUTE=x.e CURRENT=C:\\", false},
-  };
-  for (const Case& c : cases) {
-    ResetLogForTesting();
-    std::remove("Wendrake.log");
-    entryCount = 0;
-    // The last line of a file needs no newline.
-    Lines lines = Load(c.record);
-    EXPECT_EQ(lines[0], std::string("CmdFile Read record(") + c.record + ")");
-    EXPECT_EQ(entryCount, c.valid ? 1 : 0) << c.record;
-    EXPECT_EQ(lines[1] == std::string("Error format. Record(") + c.record + ")", !c.valid)
-        << c.record;
+  for (std::string end : {"\n", "\r\n"}) {
+    std::string file;
+    for (const char* line : kExample) file += line + end;
+    EXPECT_EQ(Load(file), expected);
+    EXPECT_EQ(entryCount, 2);
   }
 }
 
-TEST_F(CommandFileTest, OverlongValuesRejectTheRecordInsteadOfBeingCut) {
-  auto record = [](std::size_t actionLength, std::size_t folderLength, std::size_t argLength) {
-    return "ACTION=" + std::string(actionLength, 'a') + " FOLDER=/" +
-           std::string(folderLength - 1, 'f') + " EXECUTE=/bin/x CURRENT=/tmp ARGUMENT=" +
-           std::string(argLength, 'g') + "\n";
-  };
-  auto errors = []() {
-    int count = 0;
-    for (const std::string& t : testing::CurrentLogTexts()) {
-      count += t.rfind("Error format. Record(", 0) == 0;
-    }
-    return count;
-  };
-  Load(record(15, 10, 1) + record(16, 10, 1) + record(1, 255, 1) + record(1, 256, 1));
-  ASSERT_EQ(entryCount, 2);
-  EXPECT_EQ(std::strlen(EntryAt(1).actionFlags), 4u);
-  EXPECT_EQ(std::strlen(EntryAt(2).folder), 255u);
-  EXPECT_EQ(errors(), 2);
+// Lines a record leaves in the log: its own, the error or the five
+// AddTabel lines, and the end.
+enum Outcome { kSkipped = 2, kRejected = 3, kAdded = 7 };
 
-  ResetLogForTesting();
-  std::remove("Wendrake.log");
-  entryCount = 0;
-  Load(record(1, 12, 255) + record(1, 13, 256));
-  ASSERT_EQ(entryCount, 1);
-  EXPECT_EQ(std::strlen(EntryAt(1).argument), 255u);
-  EXPECT_EQ(errors(), 1);
+// An over-long value rejects the record: cut, it would watch another folder
+// or start another program than the one written.
+TEST_F(CommandFileTest, RecordIsAddedOnlyWhenEveryRequiredValueIsThereAndFits) {
+  const std::string rest = " EXECUTE=x.e CURRENT=C:\\";
+  const std::string ok = "ACTION=A FOLDER=C:\\" + rest;
+  const std::pair<std::string, Outcome> cases[] = {
+      {ok, kAdded},
+      {"\n", kSkipped},
+      {"123456\n", kSkipped},
+      {"#" + ok, kSkipped},
+      {" #" + ok, kAdded},  // a blank before the mark makes no comment
+      {"ACTION=\n", kRejected},
+      {"ACTION=X FOLDER=C:\\" + rest, kAdded},
+      {"ACTION=A FOLDER=C:" + rest, kRejected},
+      {"ACTION=A FOLDER=C:\\ EXECUTE=xe CURRENT=C:\\", kRejected},
+      {"ACTION=A FOLDER=C:\\ EXECUTE=x.e CURRENT=C:", kRejected},
+      {"ACTION= FOLDER=C:\\" + rest, kRejected},
+      {"ACTION=A FOLDER= C:\\In" + rest, kRejected},
+      {"action=A FOLDER=C:\\" + rest, kRejected},
+      {"ARGUMENT=/FOLDER=x FOLDER=C:\\In ACTION=A" + rest, kRejected},
+      {"ACTION=" + std::string(15, 'a') + " FOLDER=C:\\" + rest, kAdded},
+      {"ACTION=" + std::string(16, 'a') + " FOLDER=C:\\" + rest, kRejected},
+      {"ACTION=A FOLDER=" + std::string(255, 'f') + rest, kAdded},
+      {"ACTION=A FOLDER=" + std::string(256, 'f') + rest, kRejected},
+      {ok + " ARGUMENT=" + std::string(255, 'g'), kAdded},
+      {ok + " ARGUMENT=" + std::string(256, 'g'), kRejected},
+  };
+  for (const auto& [record, outcome] : cases) {
+    Lines lines = Load(record);  // the last line of a file needs no newline
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(outcome)) << record;
+    EXPECT_EQ(lines[0], Cut("CmdFile Read record(" + record + ")"));
+    EXPECT_EQ(entryCount, outcome == kAdded ? 1 : 0) << record;
+    EXPECT_EQ(lines[1] == Cut("Error format. Record(" + record + ")"), outcome == kRejected)
+        << record;
+  }
 }
 
-TEST_F(CommandFileTest, LongLineIsReadInPiecesOf497) {
-  std::string filler(kRecordMax, 'x');
-  std::string valid = "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n";
-  Lines lines = Load(filler + valid);
-  ASSERT_EQ(lines.size(), 9u);
-  std::string cut = ("CmdFile Read record(" + filler).substr(0, kLogTextMax);
-  EXPECT_EQ(lines[0], cut);
-  EXPECT_EQ(lines[1], ("Error format. Record(" + filler).substr(0, kLogTextMax));
-  EXPECT_EQ(lines[2], "CmdFile Read record(" + valid + ")");
-  EXPECT_EQ(entryCount, 1);
+// The second record's CR is the last byte one read takes; its LF must not
+// come back as a record of its own, nor take a byte of the next line.
+TEST_F(CommandFileTest, LongLineIsReadInPiecesOf497AndASplitCrLfStaysOneLineEnd) {
+  const std::string filler(kRecordMax, 'x'),
+      one = "ACTION=A FOLDER=/one EXECUTE=/bin/x CURRENT=/tmp\n";
+  std::string two = "ACTION=A FOLDER=/two EXECUTE=/bin/x CURRENT=/tmp";
+  two += std::string(kRecordMax - 1 - two.size(), ' ') + "\r\n";
+  Lines lines = Load(filler + one + two + "#end\n");
+  ASSERT_EQ(lines.size(), 16u);
+  EXPECT_EQ(lines[0], Cut("CmdFile Read record(" + filler));
+  EXPECT_EQ(lines[1], Cut("Error format. Record(" + filler));
+  EXPECT_EQ(lines[2], "CmdFile Read record(" + one + ")");
+  EXPECT_EQ(lines[10], "(02)... AddTabel FOLDER=(/two)");
+  EXPECT_EQ(lines[14], "CmdFile Read record(#end\n)");
 }
 
-TEST_F(CommandFileTest, MissingFileEndsWithoutAnEndedLine) {
+TEST_F(CommandFileTest, CommandFileThatCannotBeOpenedEndsTheRun) {
   ClearThreadControlTable();
   EXPECT_EQ(LoadCommandFile(), 0);
   EXPECT_EQ(testing::CurrentLogTexts(), (Lines{
@@ -240,19 +170,18 @@ TEST_F(CommandFileTest, MissingFileEndsWithoutAnEndedLine) {
                                             "CmdFile Open error. FileName(" + path_ + ")",
                                             "== Abnormal end.==",
                                         }));
+  // A start directory with no room for the name, or none at all, must not
+  // make us read the file the cut path names instead.
+  std::string longDir = dir_.str() + os::kPathSeparator + std::string(241 - dir_.str().size(), 'd');
+  std::filesystem::create_directory(longDir);
+  testing::WriteWholeFile(longDir + os::kPathSeparator + "WKCommand.tx",
+                          "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n");
+  for (const std::string& start : {longDir, std::string()}) {
+    std::snprintf(startDirectory, sizeof startDirectory, "%s", start.c_str());
+    EXPECT_EQ(LoadCommandFile(), 0);
+    EXPECT_EQ(testing::CurrentLogTexts().back(), "== Abnormal end.==");
+  }
   EXPECT_EQ(entryCount, 0);
-}
-
-TEST_F(CommandFileTest, StartDirectoryWithoutRoomForTheFileNameCannotBeOpened) {
-  std::string longDir = dir_.str() + std::string(242 - dir_.str().size(), 'd');
-  std::snprintf(startDirectory, sizeof startDirectory, "%s", longDir.c_str());
-  EXPECT_EQ(LoadCommandFile(), 0);
-  Lines texts = testing::CurrentLogTexts();
-  ASSERT_EQ(texts.size(), 3u);
-  EXPECT_EQ(texts[2], "== Abnormal end.==");
-
-  startDirectory[0] = '\0';
-  EXPECT_EQ(LoadCommandFile(), 0);
 }
 
 }  // namespace

@@ -20,10 +20,8 @@ TEST_F(LauncherTest, CommandLineAndWorkingDirectoryArriveExactly) {
   for (const auto& c : cases) {
     fs::path current = dir_.path() / ("current" + std::to_string(run++));
     fs::create_directory(current);
-    FreshLog();
     Set(1, Folder("in"), Recorder(), current.string(), c[1]);
-    std::string argumentString = BuildAndLaunch(1, c[0]);
-    EXPECT_EQ(testing::CurrentLogTexts(), Expected(c[0], 0, argumentString));
+    BuildAndLaunch(1, c[0]);
     testing::ArgvRecord record;
     ASSERT_TRUE(testing::WaitForArgvRecord(current, &record)) << c[0];
     EXPECT_EQ(record["cmd"], Lines{Recorder() + " \"" + Folder("in") + "\\" + c[0] + "\"" + c[2]});

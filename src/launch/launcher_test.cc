@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "launch/launcher_test_util.h"
 #include "os/os.h"
@@ -15,26 +18,21 @@ using testing::CurrentLogTexts;
 const std::string kSep(1, os::kPathSeparator);
 
 TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly) {
-  struct Kind {
-    Builder builder;
-    const char* flag;
-    const char* word;
-  };
-  const Kind kinds[] = {{BuildDeleteCommand, "-D", "Delete"},
-                        {BuildAdditionCommand, "-A", "Adition"},
-                        {BuildUpdateCommand, "-U", "Update"}};
+  const std::tuple<Builder, const char*, const char*> kinds[] = {
+      {BuildDeleteCommand, "-D", "Delete"},
+      {BuildAdditionCommand, "-A", "Adition"},
+      {BuildUpdateCommand, "-U", "Update"}};
   Set(2, Folder("second"), Recorder(), current_.string(), "");
-  for (const Kind& kind : kinds) {
+  for (const auto& [builder, flag, word] : kinds) {
     for (int index = 1; index <= 2; ++index) {
-      for (const char* argument : {"", "PROD -q"}) {
+      for (std::string argument : {"", "PROD -q"}) {
         FreshLog();
-        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument);
-        std::string tail = *argument ? std::string(" ") + argument : "";
-        EXPECT_EQ(
-            Build(kind.builder, index, "my file.txt  "),
-            "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + kind.flag + tail);
+        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument.c_str());
+        EXPECT_EQ(Build(builder, index, "my file.txt  "),
+                  "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + flag +
+                      (argument.empty() ? "" : " " + argument));
         EXPECT_EQ(CurrentLogTexts(), Lines{"(0" + std::to_string(index) + ")... ... ... ... " +
-                                           kind.word + "(my file.txt)"});
+                                           word + "(my file.txt)"});
       }
     }
   }
@@ -43,16 +41,13 @@ TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly)
 }
 
 TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
-  struct Case {
-    std::size_t folderLength;
-    std::size_t argumentLength;
-    std::size_t built;  // '"' folder separator "n" "\" -A" [' ' argument]
-  };
-  const Case cases[] = {{248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
-  for (const Case& c : cases) {
-    Set(1, std::string(c.folderLength, 'f'), Recorder(), current_.string(),
-        std::string(c.argumentLength, 'g'));
-    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c.built) << c.folderLength;
+  // Folder and ARGUMENT lengths, and that of the string built:
+  // '"' folder separator "n" "\" -A" [' ' argument].
+  const std::size_t cases[][3] = {
+      {248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
+  for (const auto& c : cases) {
+    Set(1, std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
+    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c[2]) << c[0];
     EXPECT_EQ(CurrentLogTexts().back(), "(01)... ... ... ... Adition(n)");
   }
 }
@@ -61,10 +56,15 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   // The command line is EXECUTE, '"', the folder, "/n", "\" -A" and two
   // blanks: a folder of this length makes it 255 bytes.
   std::size_t folderFor255 = 255 - Recorder().size() - 8;
+  // A file that is no program (never handed to a shell instead), and a
+  // CURRENT that is missing or is a file.
+  const std::string script = Folder("no-interpreter.exe");
+  testing::WriteWholeFile(script, "touch pwned\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
 #ifdef _WIN32
-  const int kMissingDirectoryCode = 267;  // ERROR_DIRECTORY
+  const int kNoProgram = 193, kNoDirectory = 267, kNotDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
 #else
-  const int kMissingDirectoryCode = 2;  // ENOENT from the child's chdir
+  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT, kNotDirectory = ENOTDIR;
 #endif
   struct Case {
     const char* what;
@@ -76,7 +76,9 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   const Case cases[] = {
       {"missing program", Folder("in"), Folder("no-such.exe"), current_.string(), 2},
       {"blank program", Folder("in"), "   ", current_.string(), 2},
-      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kMissingDirectoryCode},
+      {"not a program", Folder("in"), script, current_.string(), kNoProgram},
+      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kNoDirectory},
+      {"CURRENT a file", Folder("in"), Recorder(), script, kNotDirectory},
       {"argument string too long", std::string(250, 'f'), Recorder(), current_.string(),
        os::PathTooLongError()},
       {"command line too long", std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(),
@@ -92,6 +94,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   testing::ArgvRecord record;
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
   EXPECT_EQ(testing::CountArgvRecords(current_), 1);
+  EXPECT_FALSE(std::filesystem::exists(current_ / "pwned"));
 }
 
 }  // namespace

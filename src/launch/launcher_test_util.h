@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -79,12 +78,9 @@ inline Lines Expected(const std::string& name, int code, const std::string& argu
 class LauncherTest : public ::testing::Test {
  protected:
   LauncherTest() : dir_(true), current_(dir_.path() / "current") {
-    ResetLogForTesting();
+    ClearThreadControlTable();
+    FreshLog();
     std::filesystem::create_directory(current_);
-    for (int i = 1; i <= kMaxEntries; ++i) {
-      std::memset(&EntryAt(i), 0, sizeof(ThreadControlEntry));
-      EntryAt(i).index = i;
-    }
     Set(1, Folder("in"), Recorder(), current_.string(), "");
   }
   ~LauncherTest() override { ResetLogForTesting(); }

@@ -40,15 +40,13 @@ TEST(LockPosixTest, ScanHeldOffByFlockInAScriptIsEndedAtTheStop) {
   Acquirer acquirer;
   acquirer.lock = os::LockOpen("KSFF01");
   os::Handle thread = os::ThreadStart(Acquire, &acquirer, nullptr);
-  ASSERT_NE(thread, 0);
-  ASSERT_TRUE(testing::PollUntil([&] { return acquirer.entered.load(); }));
+  ASSERT_TRUE(thread != 0 && testing::PollUntil([&] { return acquirer.entered.load(); }));
   os::PauseFor(300);  // most likely blocked in flock by now
   EXPECT_FALSE(acquirer.done) << "not held off by the script";
 
   os::RequestStop();
   os::ThreadEnd(thread);
-  EXPECT_TRUE(acquirer.done);
-  EXPECT_FALSE(acquirer.result);
+  EXPECT_TRUE(acquirer.done && !acquirer.result);
   testing::WriteWholeFile("go", "");
   EXPECT_EQ(waitpid(script, nullptr, 0), script);
   os::LockClose(acquirer.lock);

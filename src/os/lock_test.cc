@@ -14,55 +14,42 @@ namespace {
 namespace fs = std::filesystem;
 using testing::PollUntil;
 
-class LockTest : public ::testing::Test {
- protected:
+TEST(LockTest, LockHeldElsewhereIsOursOnlyOnceItsHolderGivesItUpOrEnds) {
   // Lock files are made in the current directory; mutex names are global,
   // so they carry the test's folder name.
-  LockTest() : dir_(true), name_("WKT" + dir_.path().filename().string()) {}
-
-  bool Exists(const std::string& file) const { return fs::exists(dir_.path() / file); }
-  std::string At(const std::string& file) const { return (dir_.path() / file).string(); }
-
-  testing::ScopedTempDir dir_;
-  std::string name_;
-};
-
-TEST_F(LockTest, LockHeldElsewhereIsOursOnlyOnceItsHolderGivesItUpOrEnds) {
+  testing::ScopedTempDir dir(true);
+  const std::string name = "WKT" + dir.path().filename().string();
+  auto at = [&](const std::string& file) { return (dir.path() / file).string(); };
+  auto exists = [&](const std::string& file) { return fs::exists(dir.path() / file); };
   for (std::string how : {"release", "abandon"}) {
     SCOPED_TRACE(how);
-    std::vector<std::string> args = {name_, At(how + ".held"), At(how + ".go")};
+    std::vector<std::string> args = {name, at(how + ".held"), at(how + ".go")};
     if (how == "abandon") args.push_back("abandon");
     auto holder = testing::StartHelper("lock_holder", args);
-    ASSERT_TRUE(PollUntil([&] { return Exists(how + ".held"); }));
-    os::Handle created = os::LockCreate(name_.c_str());
-    os::Handle lock = os::LockOpen(name_.c_str());
-    ASSERT_NE(created, 0);
-    ASSERT_NE(lock, 0);
+    ASSERT_TRUE(PollUntil([&] { return exists(how + ".held"); }));
+    os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
+    ASSERT_TRUE(created != 0 && lock != 0);
 
     std::thread letGo([&] {
       os::PauseFor(300);
-      testing::WriteWholeFile(At(how + ".go"), "");
+      testing::WriteWholeFile(at(how + ".go"), "");
     });
     EXPECT_TRUE(os::LockAcquire(lock));
-    EXPECT_TRUE(Exists(how + ".go")) << "acquired while the holder still had the lock";
+    EXPECT_TRUE(exists(how + ".go")) << "acquired while the holder still had the lock";
     letGo.join();
     EXPECT_EQ(testing::WaitHelper(holder), 0);
 
     // Ours now: the next process waits until we give it back.
-    auto next = testing::StartHelper("lock_holder", {name_, At(how + ".next"), At(how + ".end")});
+    auto next = testing::StartHelper("lock_holder", {name, at(how + ".next"), at(how + ".end")});
     os::PauseFor(300);
-    EXPECT_FALSE(Exists(how + ".next"));
+    EXPECT_FALSE(exists(how + ".next"));
     os::LockRelease(lock);
-    EXPECT_TRUE(PollUntil([&] { return Exists(how + ".next"); }));
-    testing::WriteWholeFile(At(how + ".end"), "");
+    EXPECT_TRUE(PollUntil([&] { return exists(how + ".next"); }));
+    testing::WriteWholeFile(at(how + ".end"), "");
     EXPECT_EQ(testing::WaitHelper(next), 0);
     os::LockClose(lock);
     os::LockClose(created);
   }
-}
-
-TEST_F(LockTest, LockNobodyCreatedCannotBeOpened) {
-  EXPECT_EQ(os::LockOpen(name_.c_str()), 0);
 }
 
 }  // namespace

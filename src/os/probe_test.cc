@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "os/os.h"
 #include "test_util.h"
@@ -11,48 +12,32 @@ namespace {
 
 namespace fs = std::filesystem;
 using os::ProbeResult;
-using testing::PollUntil;
 
-class ProbeTest : public ::testing::Test {
- protected:
-  ProbeTest() : file_((dir_.path() / "data.bin").string()) {
-    testing::WriteWholeFile(file_, std::string(1234, 'x'));
-  }
-  std::string At(const std::string& name) const { return (dir_.path() / name).string(); }
-
-  testing::ScopedTempDir dir_;
-  std::string file_;
-  os::ProbeInfo info_ = {};
-};
-
-TEST_F(ProbeTest, FileOpenInAnotherProcessIsInUseUntilClosed) {
-  struct Case {
-    const char* mode;
-    std::uint32_t sizeAfter;
-  };
-  for (const Case& c : {Case{"read", 1234u}, Case{"write", 1238u}}) {
-    SCOPED_TRACE(c.mode);
-    std::string mode = c.mode;
-    auto holder =
-        testing::StartHelper("file_holder", {mode, file_, At(mode + ".held"), At(mode + ".go")});
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At(mode + ".held")); }));
-    EXPECT_EQ(os::ProbeExclusive(file_.c_str(), &info_), ProbeResult::kInUse);
-    testing::WriteWholeFile(At(mode + ".go"), "");
+TEST(ProbeTest, FileIsInUseWhileAnotherProcessHasItOpenOrWhenItIsGone) {
+  testing::ScopedTempDir dir;
+  auto at = [&](const std::string& name) { return (dir.path() / name).string(); };
+  const std::string file = at("data.bin");
+  testing::WriteWholeFile(file, std::string(1234, 'x'));
+  os::ProbeInfo info = {};
+  for (const auto& c : {std::pair<std::string, std::uint32_t>{"read", 1234u}, {"write", 1238u}}) {
+    SCOPED_TRACE(c.first);
+    auto holder = testing::StartHelper("file_holder",
+                                       {c.first, file, at(c.first + ".held"), at(c.first + ".go")});
+    ASSERT_TRUE(testing::PollUntil([&] { return fs::exists(at(c.first + ".held")); }));
+    EXPECT_EQ(os::ProbeExclusive(file.c_str(), &info), ProbeResult::kInUse);
+    testing::WriteWholeFile(at(c.first + ".go"), "");
     EXPECT_EQ(testing::WaitHelper(holder), 0);
-    EXPECT_EQ(os::ProbeExclusive(file_.c_str(), &info_), ProbeResult::kFree);
-    EXPECT_EQ(info_.sizeLow, c.sizeAfter);
-    EXPECT_GE(info_.lastWrite.year, 2020);
+    EXPECT_EQ(os::ProbeExclusive(file.c_str(), &info), ProbeResult::kFree);
+    EXPECT_EQ(info.sizeLow, c.second);
+    EXPECT_GE(info.lastWrite.year, 2020);
   }
-}
-
-TEST_F(ProbeTest, VanishedFileIsInUseAndIsNotMadeAgain) {
-  fs::remove(file_);
-  EXPECT_EQ(os::ProbeExclusive(file_.c_str(), &info_), ProbeResult::kInUse);
-  EXPECT_FALSE(fs::exists(file_));
-}
-
-TEST_F(ProbeTest, FolderIsNeverFree) {
-  EXPECT_EQ(os::ProbeExclusive(dir_.str().c_str(), &info_), ProbeResult::kInUse);
+  // Gone, or replaced by a folder between scans: not free, and never made
+  // again by the probe.
+  fs::remove(file);
+  for (const std::string& path : {file, dir.str()}) {
+    EXPECT_EQ(os::ProbeExclusive(path.c_str(), &info), ProbeResult::kInUse) << path;
+  }
+  EXPECT_FALSE(fs::exists(file));
 }
 
 }  // namespace

@@ -14,8 +14,7 @@ using testing::PollUntil;
 // A blocking call on a thread of the layer.
 struct Waiter {
   std::function<void()> call;
-  std::atomic<bool> entered{false};
-  std::atomic<bool> done{false};
+  std::atomic<bool> entered{false}, done{false};
 };
 
 void RunWaiter(void* parameter) {
@@ -36,12 +35,10 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   // An entry whose notification could not be set up waits, too.
   unwatchedWait.call = [&] { unwatchedResult = os::ChangeWatchWait(os::kInvalidHandle, -1); };
   pause.call = [] { os::PauseFor(600000); };
-  std::uint32_t ids[2] = {0, 0};
-  os::Handle threads[] = {os::ThreadStart(RunWaiter, &changeWait, &ids[0]),
-                          os::ThreadStart(RunWaiter, &pause, &ids[1]),
+  os::Handle threads[] = {os::ThreadStart(RunWaiter, &changeWait, nullptr),
+                          os::ThreadStart(RunWaiter, &pause, nullptr),
                           os::ThreadStart(RunWaiter, &unwatchedWait, nullptr)};
   ASSERT_TRUE(threads[0] != 0 && threads[1] != 0 && threads[2] != 0);
-  EXPECT_TRUE(ids[0] != 0 && ids[1] != 0 && ids[0] != ids[1]);
   EXPECT_TRUE(
       PollUntil([&] { return changeWait.entered && pause.entered && unwatchedWait.entered; }));
   os::PauseFor(100);  // most likely inside their waits by now
@@ -49,7 +46,12 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
 
   os::RequestStop();
   EXPECT_TRUE(PollUntil([&] { return changeWait.done && pause.done && unwatchedWait.done; }));
+  // On Windows ThreadEnd terminates: a thread caught in its own exit can
+  // leave a loader lock held, and a later thread or process start of this
+  // test program would hang. There they end by themselves.
+#ifndef _WIN32
   for (os::Handle thread : threads) os::ThreadEnd(thread);
+#endif
   EXPECT_EQ(result, os::WaitResult::kStopped);
   EXPECT_EQ(unwatchedResult, os::WaitResult::kStopped);
   // From now on too, without waiting.

@@ -1,8 +1,6 @@
 #include "argv_record.h"
 
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 #include "test_util.h"
 
@@ -25,14 +23,6 @@ std::vector<fs::path> Records(const fs::path& folder) {
   return found;
 }
 
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
 ArgvRecord ParseRecord(const fs::path& file) {
   ArgvRecord record;
   std::istringstream lines(ReadWholeFile(file));
@@ -40,7 +30,10 @@ ArgvRecord ParseRecord(const fs::path& file) {
   std::string hex;
   while (lines >> tag) {
     std::getline(lines, hex);  // the blank after the tag, then the value
-    record[tag].push_back(FromHex(hex.empty() ? hex : hex.substr(1)));
+    std::string& value = record[tag].emplace_back();
+    for (std::size_t i = 1; i + 1 < hex.size(); i += 2) {
+      value += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
   }
   return record;
 }
@@ -48,13 +41,8 @@ ArgvRecord ParseRecord(const fs::path& file) {
 }  // namespace
 
 bool WaitForArgvRecord(const fs::path& folder, ArgvRecord* record, int seconds) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  std::vector<fs::path> found;
-  while ((found = Records(folder)).empty()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  *record = ParseRecord(found.front());
+  if (!PollUntil([&] { return !Records(folder).empty(); }, seconds * 1000)) return false;
+  *record = ParseRecord(Records(folder).front());
   return true;
 }
 

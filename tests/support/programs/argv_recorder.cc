@@ -11,9 +11,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 #endif
 
@@ -30,23 +29,6 @@ void Put(std::FILE* out, const char* tag, const char* value) {
   std::fputc('\n', out);
 }
 
-#ifndef _WIN32
-// Descriptors are listed before the record is opened, so only the listing's
-// own one needs leaving out.
-int OpenDescriptors(int* fds, int room) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return 0;
-  int count = 0;
-  while (dirent* entry = readdir(dir)) {
-    int fd = atoi(entry->d_name);
-    if (entry->d_name[0] == '.' || fd <= 2 || fd == dirfd(dir) || count == room) continue;
-    fds[count++] = fd;
-  }
-  closedir(dir);
-  return count;
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,8 +43,12 @@ int main(int argc, char** argv) {
 #else
   if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
   unsigned long pid = static_cast<unsigned long>(getpid());
+  // Listed before the record is opened, which takes a descriptor itself.
   int fds[64];
-  int fdCount = OpenDescriptors(fds, 64);
+  int fdCount = 0;
+  for (int fd = 3; fd < 1024 && fdCount < 64; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) fds[fdCount++] = fd;
+  }
 #endif
   std::snprintf(temporary, sizeof temporary, "record-%lu.tmp", pid);
   std::snprintf(final, sizeof final, "record-%lu.txt", pid);
