@@ -86,10 +86,18 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
   return reinterpret_cast<Handle>(thread);
 }
 
+// How long a watcher may take to end by itself at a stop.
+constexpr DWORD kStopGraceMs = 1000;
+
 void ThreadEnd(Handle thread) {
   if (thread == 0 || thread == kInvalidHandle) return;
   RequestStop();  // the run is ending: the other watchers' waits return too
   HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  // A watcher sees the stop in every wait and between two files of a scan
+  // and ends by itself at once. Only one that does not is terminated:
+  // killed inside the C library or the heap it could leave a lock held, and
+  // the rest of the shutdown, or the process's own exit, would hang on it.
+  if (WaitForSingleObject(handle, kStopGraceMs) == WAIT_OBJECT_0) return;
   TerminateThread(handle, 0);
   // TerminateThread only starts the end; wait until the thread is gone, so
   // that nothing of it runs once the shutdown goes on. The handle stays
