@@ -195,9 +195,10 @@ using ThreadProc = void (*)(void* parameter);
 // Starts `proc(parameter)` on a new thread at once. Returns 0 on failure.
 Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId);
 
-// Ends a watcher thread at shutdown: it stops at RequestStop (asked for
-// here too, if no one did) and is waited for. On Windows one that has not
-// ended within a few seconds is terminated wherever it is.
+// Ends a watcher thread at shutdown: asks for the stop (RequestStop) and
+// waits for the thread to end by itself. On Windows one that has not ended
+// within a second is terminated wherever it is; on Linux it is woken out
+// of a blocked lock wait by a signal and joined.
 void ThreadEnd(Handle thread);
 
 // Asks every blocking wait of this layer (lock, change notification, pause)

@@ -1,7 +1,7 @@
-// Threads and the process-wide stop on Windows. The stop event makes the
-// layer's own waits (change notification, lock, pause) return at once, so
-// that a stop means the same on both platforms and a watcher ends by
-// itself; ThreadEnd terminates only one that does not.
+// Threads and the process-wide stop on Windows. The shell ends its watchers
+// with TerminateThread wherever they are; the stop event only lets the
+// layer's own waits (change notification, lock, pause) return early, so
+// that a stop means the same on both platforms.
 #include <windows.h>
 
 #include <atomic>
@@ -29,9 +29,7 @@ struct ThreadSlot {
 
 ThreadSlot threadSlots[kMaxThreads];
 
-// How long ThreadEnd lets a stopped thread end by itself, and then how
-// long it waits for a terminated one to be gone.
-constexpr DWORD kStopGraceMs = 3000;
+// How long ThreadEnd waits for a terminated thread to be gone.
 constexpr DWORD kTerminateWaitMs = 5000;
 
 DWORD WINAPI RunThread(LPVOID argument) {
@@ -88,18 +86,17 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
   return reinterpret_cast<Handle>(thread);
 }
 
+// How long a watcher may take to end by itself at a stop.
+constexpr DWORD kStopGraceMs = 1000;
+
 void ThreadEnd(Handle thread) {
   if (thread == 0 || thread == kInvalidHandle) return;
   RequestStop();  // the run is ending: the other watchers' waits return too
   HANDLE handle = reinterpret_cast<HANDLE>(thread);
-  // The stop wakes a watcher from any wait of this layer, and it returns
-  // within moments; ended that way it gives back whatever it holds. Only
-  // one that does not end is terminated. A thread cut off while it ran,
-  // its own exit included, can leave a lock of the process taken for good
-  // (the loader's, the heap's, the C library's), and the rest of the
-  // shutdown, ExitProcess too, then waits for ever: under Wine a WM_CLOSE
-  // that woke a waiting watcher just before it was terminated left the
-  // process hanging after its last log line.
+  // A watcher sees the stop in every wait and between two files of a scan
+  // and ends by itself at once. Only one that does not is terminated:
+  // killed inside the C library or the heap it could leave a lock held, and
+  // the rest of the shutdown, or the process's own exit, would hang on it.
   if (WaitForSingleObject(handle, kStopGraceMs) == WAIT_OBJECT_0) return;
   TerminateThread(handle, 0);
   // TerminateThread only starts the end; wait until the thread is gone, so
