@@ -1,7 +1,7 @@
-// Threads and the process-wide stop on Windows. The shell ends its watchers
-// with TerminateThread wherever they are; the stop event only lets the
-// layer's own waits (change notification, lock, pause) return early, so
-// that a stop means the same on both platforms.
+// Threads and the process-wide stop on Windows. The stop event makes the
+// layer's own waits (change notification, lock, pause) return early, so a
+// stopped watcher ends by itself, as on Linux; the shutdown terminates only
+// a watcher that has not ended within its grace period.
 #include <windows.h>
 
 #include <atomic>
