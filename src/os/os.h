@@ -195,9 +195,9 @@ using ThreadProc = void (*)(void* parameter);
 // Starts `proc(parameter)` on a new thread at once. Returns 0 on failure.
 Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId);
 
-// Ends a watcher thread at shutdown. On Windows it is terminated wherever it
-// is; on Linux it stops at RequestStop (asked for here too, if no one did)
-// and is joined.
+// Ends a watcher thread at shutdown. It is asked to stop (RequestStop,
+// here too if no one did); on Linux it is then joined, on Windows a thread
+// that has not left within a second is terminated wherever it is.
 void ThreadEnd(Handle thread);
 
 // Asks every blocking wait of this layer (lock, change notification, pause)

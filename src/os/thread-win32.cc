@@ -1,7 +1,8 @@
-// Threads and the process-wide stop on Windows. The shell ends its watchers
-// with TerminateThread wherever they are; the stop event only lets the
+// Threads and the process-wide stop on Windows. The stop event lets the
 // layer's own waits (change notification, lock, pause) return early, so
-// that a stop means the same on both platforms.
+// that a stop means the same on both platforms; the shell's ThreadEnd ends
+// a watcher that does not leave by itself at once with TerminateThread,
+// wherever it is.
 #include <windows.h>
 
 #include <atomic>
@@ -31,6 +32,9 @@ ThreadSlot threadSlots[kMaxThreads];
 
 // How long ThreadEnd waits for a terminated thread to be gone.
 constexpr DWORD kTerminateWaitMs = 5000;
+
+// How long ThreadEnd lets a thread that the stop woke leave by itself.
+constexpr DWORD kLeaveWaitMs = 1000;
 
 DWORD WINAPI RunThread(LPVOID argument) {
   ThreadSlot* slot = static_cast<ThreadSlot*>(argument);
@@ -90,6 +94,13 @@ void ThreadEnd(Handle thread) {
   if (thread == 0 || thread == kInvalidHandle) return;
   RequestStop();  // the run is ending: the other watchers' waits return too
   HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  // A watcher that the stop woke is already on its way out, and a thread
+  // terminated in the middle of its own exit can hang the whole process:
+  // under Wine TerminateThread or the process exit then never returns, and
+  // on Windows the loader lock the dying thread held stays taken. Only a
+  // thread still busy after a moment (in a listing, a probe, a program
+  // start) is ended by force.
+  if (WaitForSingleObject(handle, kLeaveWaitMs) == WAIT_OBJECT_0) return;
   TerminateThread(handle, 0);
   // TerminateThread only starts the end; wait until the thread is gone, so
   // that nothing of it runs once the shutdown goes on. The handle stays
