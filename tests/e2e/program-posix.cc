@@ -28,7 +28,7 @@ Program::~Program() {
   waitpid(static_cast<pid_t>(pid_), nullptr, 0);
 }
 
-bool Program::Start(const std::filesystem::path& startDirectory) {
+bool Program::Start(const std::filesystem::path& startDirectory, int /*showState*/) {
   std::string path = ProgramPath();
   std::string dir = startDirectory.string();
   posix_spawn_file_actions_t actions;

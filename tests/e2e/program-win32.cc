@@ -35,12 +35,16 @@ Program::~Program() {
   CloseHandle(static_cast<HANDLE>(process_));
 }
 
-bool Program::Start(const std::filesystem::path& startDirectory) {
+bool Program::Start(const std::filesystem::path& startDirectory, int showState) {
   std::string path = ProgramPath();
   std::string commandLine = "\"" + path + "\"";
   std::string dir = startDirectory.string();
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
+  if (showState >= 0) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
+  }
   PROCESS_INFORMATION info = {};
   if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                       dir.c_str(), &startup, &info)) {

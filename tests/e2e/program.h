@@ -21,8 +21,10 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts the program with `startDirectory` as its current directory.
-  bool Start(const std::filesystem::path& startDirectory);
+  // Starts the program with `startDirectory` as its current directory. On
+  // Windows a `showState` of 0 or more is handed over as the show state a
+  // launcher passes (SW_...); Linux has none.
+  bool Start(const std::filesystem::path& startDirectory, int showState = -1);
 
   // Asks it to end: SIGTERM (or `signal`) on Linux, WM_CLOSE on Windows.
   bool RequestEnd(int signal = 15);
@@ -31,6 +33,7 @@ class Program {
   bool WaitForExit(double seconds, int* exitCode);
 
   bool running() const { return running_; }
+  long long pid() const { return pid_; }
 
  private:
   long long pid_ = 0;
