@@ -213,7 +213,8 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
     EXPECT_EQ(Count(lines, "(01)... ... ... ... Update(dated)"), c.updates);
     EXPECT_EQ(Count(lines, "(01)... ... ... ... Delete(gone)"), c.deletions);
     EXPECT_EQ(Count(lines, "(01)... ... CreateProcess(Normal complete)"),
-              c.additions + c.updates + c.deletions);
+              c.additions + c.updates + c.deletions)
+        << ::testing::PrintToString(lines);
     EXPECT_EQ(OldSnapshot(), (Lines{"added 000000000003", "dated 000000000004",
                                     "grown 000000000009", "same 000000000004"}));
     EXPECT_EQ(Scan(), Lines{});  // nothing changed since: nothing started
