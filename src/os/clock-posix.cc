@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "os/internal-posix.h"
 #include "os/os.h"
 
 namespace wendrake {
@@ -17,16 +18,21 @@ bool CurrentDirectory(char* buffer, std::size_t capacity) {
   return true;
 }
 
-void LocalTimeNow(LocalTime* out) {
-  time_t now = time(nullptr);
+bool LocalTimeOfSeconds(std::int64_t seconds, LocalTime* out) {
+  time_t when = static_cast<time_t>(seconds);
   struct tm parts = {};
-  localtime_r(&now, &parts);  // each caller its own result
+  if (localtime_r(&when, &parts) == nullptr) return false;  // each caller its own result
   out->year = parts.tm_year + 1900;
   out->month = parts.tm_mon + 1;
   out->day = parts.tm_mday;
   out->hour = parts.tm_hour;
   out->minute = parts.tm_min;
   out->second = parts.tm_sec;
+  return true;
+}
+
+void LocalTimeNow(LocalTime* out) {
+  if (!LocalTimeOfSeconds(time(nullptr), out)) *out = LocalTime{0, 0, 0, 0, 0, 0};
 }
 
 }  // namespace os

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/internal-posix.h"
 #include "os/os.h"
 
 namespace wendrake {
@@ -47,15 +48,7 @@ bool ReadEntry(DIR* dir, DirEntry* out) {
 
     // The zone rules of the file's own date apply here; Windows applies the
     // bias in force at the moment of the scan instead.
-    struct tm parts = {};
-    time_t when = st.st_mtime;
-    localtime_r(&when, &parts);
-    out->lastWrite.year = parts.tm_year + 1900;
-    out->lastWrite.month = parts.tm_mon + 1;
-    out->lastWrite.day = parts.tm_mday;
-    out->lastWrite.hour = parts.tm_hour;
-    out->lastWrite.minute = parts.tm_min;
-    out->lastWrite.second = parts.tm_sec;
+    if (!LocalTimeOfSeconds(st.st_mtime, &out->lastWrite)) out->lastWrite = LocalTime{};
     return true;
   }
 }

@@ -5,8 +5,14 @@
 
 #include <cstdint>
 
+#include "os/os.h"
+
 namespace wendrake {
 namespace os {
+
+// `seconds` since the epoch in local time, the zone rules of that date
+// applying. False when it cannot be converted.
+bool LocalTimeOfSeconds(std::int64_t seconds, LocalTime* out);
 
 // The descriptor that becomes readable, for good, once a stop has been
 // requested; every blocking wait of the layer polls it beside its own

@@ -129,18 +129,11 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
     return InUse(fd, EBUSY);
   }
 
-  struct tm parts = {};
-  if (localtime_r(&st.st_mtime, &parts) == nullptr) {
+  if (!LocalTimeOfSeconds(st.st_mtime, &info->lastWrite)) {
     close(fd);
     return ProbeResult::kNoInformation;
   }
   info->sizeLow = static_cast<std::uint32_t>(st.st_size);
-  info->lastWrite.year = parts.tm_year + 1900;
-  info->lastWrite.month = parts.tm_mon + 1;
-  info->lastWrite.day = parts.tm_mday;
-  info->lastWrite.hour = parts.tm_hour;
-  info->lastWrite.minute = parts.tm_min;
-  info->lastWrite.second = parts.tm_sec;
   close(fd);
   return ProbeResult::kFree;
 }
