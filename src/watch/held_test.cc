@@ -11,45 +11,18 @@
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "test_util.h"
+#include "watch/scan_fixture_test.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
 namespace wendrake {
 namespace {
 
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 using testing::PollUntil;
 
-class HeldFileTest : public ::testing::Test {
+class HeldFileTest : public ScanFixture {
  protected:
-  HeldFileTest() : start_(true) {
-    ResetLogForTesting();
-    highValueMarker[0] = 0xFF;
-    highValueMarker[1] = 0xFF;
-    fs::create_directory("in");
-    folder_ = (start_.path() / "in").string();
-  }
-  ~HeldFileTest() override {
-    Release();
-    if (lock_ != 0) os::LockClose(lock_);
-    ResetLogForTesting();
-  }
-
-  // Entry 1 watches the folder with `action`; its first snapshot is taken.
-  void Arm(const char* action) {
-    entryCount = 0;
-    ClearThreadControlTable();
-    std::string program = testing::HelperProgram("open_probe");
-    AddTabel(action, folder_.c_str(), program.c_str(), start_.str().c_str(), "");
-    lock_ = os::LockCreate(EntryAt(1).mutexName);
-    ASSERT_NE(lock_, 0);
-    SnapshotFileNames names;
-    MakeSnapshotFileNames(1, &names);
-    PutFileNamesInDir(1, names.newName, folder_.c_str());
-    ReanameFile(names.newName, names.oldName);
-    seen_ = testing::CurrentLogTexts().size();
-  }
+  ~HeldFileTest() override { Release(); }
 
   // Another process opens the file in `mode` (file_holder) and keeps it
   // open until Release.
@@ -68,45 +41,7 @@ class HeldFileTest : public ::testing::Test {
     fs::remove(At("release"));
   }
 
-  // One scan; the log lines it wrote, and whether it left a file pending.
-  Lines Scan(bool* pending) {
-    *pending = ScanFolder(1);
-    Lines texts = testing::CurrentLogTexts();
-    Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
-    seen_ = texts.size();
-    return added;
-  }
-
-  fs::path In(const std::string& name) const { return start_.path() / "in" / name; }
-  fs::path At(const std::string& name) const { return start_.path() / name; }
-
-  void Age(const std::string& name, int hours) {
-    fs::last_write_time(In(name), fs::last_write_time(In(name)) - std::chrono::hours(hours));
-  }
-
-  // Name and size field of each record of the old snapshot.
-  Lines OldSnapshot() const {
-    std::string bytes = testing::ReadWholeFile(At("KSFF01O.txt"));
-    Lines records;
-    for (std::size_t at = 0; at + kRecordLength <= bytes.size(); at += kRecordLength) {
-      std::string name = bytes.substr(at, kNameLength);
-      name.erase(name.find_last_not_of(' ') + 1);
-      records.push_back(name + " " + bytes.substr(at + kSizeOffset, kSizeLength));
-    }
-    return records;
-  }
-
-  static int Count(const Lines& lines, const std::string& text) {
-    int n = 0;
-    for (const std::string& line : lines) n += line == text;
-    return n;
-  }
-
-  testing::ScopedTempDir start_;
-  std::string folder_;
-  os::Handle lock_ = 0;
   testing::HelperProcess holder_;
-  std::size_t seen_ = 0;
 };
 
 // A copy in progress, and a file that only a reader has open: both stay out

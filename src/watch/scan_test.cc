@@ -11,91 +11,14 @@
 #include "log/log.h"
 #include "test_util.h"
 #include "watch/outcomes.h"
+#include "watch/scan_fixture_test.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
 namespace wendrake {
 namespace {
 
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
-
-class ScanTest : public ::testing::Test {
- protected:
-  ScanTest() : start_(true) {
-    ResetLogForTesting();
-    highValueMarker[0] = 0xFF;
-    highValueMarker[1] = 0xFF;
-    fs::create_directory("in");
-    folder_ = (start_.path() / "in").string();
-  }
-  ~ScanTest() override {
-    if (lock_ != 0) os::LockClose(lock_);
-    ResetLogForTesting();
-  }
-
-  // Makes entry 1 watch the folder with `action` and takes the first
-  // snapshot, as arming does at start-up.
-  void Arm(const char* action) {
-    entryCount = 0;
-    ClearThreadControlTable();
-    std::string program = testing::HelperProgram("open_probe");
-    AddTabel(action, folder_.c_str(), program.c_str(), start_.str().c_str(), "");
-    lock_ = os::LockCreate(EntryAt(1).mutexName);
-    ASSERT_NE(lock_, 0);
-    SnapshotFileNames names;
-    MakeSnapshotFileNames(1, &names);
-    PutFileNamesInDir(1, names.newName, folder_.c_str());
-    ReanameFile(names.newName, names.oldName);
-    seen_ = testing::CurrentLogTexts().size();
-  }
-
-  // Runs one scan; returns the log lines it wrote.
-  Lines Scan(bool* pending = nullptr) {
-    bool left = ScanFolder(1);
-    if (pending != nullptr) *pending = left;
-    Lines texts = testing::CurrentLogTexts();
-    Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
-    seen_ = texts.size();
-    return added;
-  }
-
-  fs::path In(const std::string& name) const { return start_.path() / "in" / name; }
-
-  void Write(const std::string& name, const std::string& contents) {
-    testing::WriteWholeFile(In(name), contents);
-  }
-
-  // Moves the file's last-write time, so the scan sees a changed date/time.
-  void Age(const std::string& name, int hours) {
-    fs::last_write_time(In(name), fs::last_write_time(In(name)) - std::chrono::hours(hours));
-  }
-
-  // Names and size fields of the old snapshot, the next scan's baseline.
-  Lines OldSnapshot() const {
-    std::string bytes = testing::ReadWholeFile(start_.path() / "KSFF01O.txt");
-    EXPECT_EQ(bytes.size() % kRecordLength, 0u);
-    Lines records;
-    for (std::size_t at = 0; at + kRecordLength <= bytes.size(); at += kRecordLength) {
-      std::string name = bytes.substr(at, kNameLength);
-      name.erase(name.find_last_not_of(' ') + 1);
-      records.push_back(name + " " + bytes.substr(at + kSizeOffset, kSizeLength));
-      EXPECT_EQ(bytes.substr(at + kCrOffset, 2), "\r\n");
-    }
-    return records;
-  }
-
-  static int Count(const Lines& lines, const std::string& text) {
-    int n = 0;
-    for (const std::string& line : lines) n += line == text;
-    return n;
-  }
-
-  testing::ScopedTempDir start_;
-  std::string folder_;
-  os::Handle lock_ = 0;
-  std::size_t seen_ = 0;
-};
+using ScanTest = ScanFixture;
 
 // The day and time of a probe's trace lines differ per run; only their
 // shape is checked.
@@ -135,8 +58,8 @@ TEST_F(ScanTest, RenameIsADeletionAndAnAdditionInKeyOrderWithTheFullTrace) {
                                         "(01)...      -s- DEQ(KSFF01) ReleaseMutex",
                                         "(01)...      -e- DEQ(ok)",
                                     }));
-  EXPECT_EQ(OldSnapshot(), (Lines{"a.txt 000000000001", "c.txt 000000000001",
-                                  "d.txt 000000000001"}));
+  EXPECT_EQ(OldSnapshot(),
+            (Lines{"a.txt 000000000001", "c.txt 000000000001", "d.txt 000000000001"}));
   EXPECT_FALSE(fs::exists(start_.path() / "KSFF01N.txt"));
   EXPECT_FALSE(fs::exists(start_.path() / "KSFF01T.txt"));
 }
@@ -193,8 +116,8 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
     const char* action;
     int additions, updates, deletions;
   };
-  const Case cases[] = {{"AUD", 2, 1, 1}, {"A", 2, 0, 0}, {"U", 0, 1, 0},
-                        {"D", 0, 0, 1},   {"X", 0, 0, 0}};
+  const Case cases[] = {
+      {"AUD", 2, 1, 1}, {"A", 2, 0, 0}, {"U", 0, 1, 0}, {"D", 0, 0, 1}, {"X", 0, 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.action);
     for (const char* name : {"same", "dated", "grown", "gone"}) Write(name, "1234");

@@ -1,0 +1,105 @@
+// Whole scans of entry 1 over a real folder, for the watch tests: the entry
+// armed as start-up arms it, one scan at a time, and what each scan leaves
+// in the log and in the old snapshot.
+#ifndef WENDRAKE_WATCH_SCAN_FIXTURE_TEST_H_
+#define WENDRAKE_WATCH_SCAN_FIXTURE_TEST_H_
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/thread_control.h"
+#include "log/log.h"
+#include "test_util.h"
+#include "watch/snapshot.h"
+#include "watch/watcher.h"
+
+namespace wendrake {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+class ScanFixture : public ::testing::Test {
+ protected:
+  ScanFixture() : start_(true) {
+    ResetLogForTesting();
+    highValueMarker[0] = 0xFF;
+    highValueMarker[1] = 0xFF;
+    fs::create_directory("in");
+    folder_ = (start_.path() / "in").string();
+  }
+  ~ScanFixture() override {
+    if (lock_ != 0) os::LockClose(lock_);
+    ResetLogForTesting();
+  }
+
+  // Makes entry 1 watch the folder with `action` and takes the first
+  // snapshot, as arming does at start-up.
+  void Arm(const char* action) {
+    entryCount = 0;
+    ClearThreadControlTable();
+    std::string program = testing::HelperProgram("open_probe");
+    AddTabel(action, folder_.c_str(), program.c_str(), start_.str().c_str(), "");
+    lock_ = os::LockCreate(EntryAt(1).mutexName);
+    ASSERT_NE(lock_, 0);
+    SnapshotFileNames names;
+    MakeSnapshotFileNames(1, &names);
+    PutFileNamesInDir(1, names.newName, folder_.c_str());
+    ReanameFile(names.newName, names.oldName);
+    seen_ = testing::CurrentLogTexts().size();
+  }
+
+  // Runs one scan; returns the log lines it wrote.
+  Lines Scan(bool* pending = nullptr) {
+    bool left = ScanFolder(1);
+    if (pending != nullptr) *pending = left;
+    Lines texts = testing::CurrentLogTexts();
+    Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
+    seen_ = texts.size();
+    return added;
+  }
+
+  fs::path In(const std::string& name) const { return start_.path() / "in" / name; }
+  fs::path At(const std::string& name) const { return start_.path() / name; }
+
+  void Write(const std::string& name, const std::string& contents) {
+    testing::WriteWholeFile(In(name), contents);
+  }
+
+  // Moves the file's last-write time, so the scan sees a changed date/time.
+  void Age(const std::string& name, int hours) {
+    fs::last_write_time(In(name), fs::last_write_time(In(name)) - std::chrono::hours(hours));
+  }
+
+  // Names and size fields of the old snapshot, the next scan's baseline.
+  Lines OldSnapshot() const {
+    std::string bytes = testing::ReadWholeFile(start_.path() / "KSFF01O.txt");
+    EXPECT_EQ(bytes.size() % kRecordLength, 0u);
+    Lines records;
+    for (std::size_t at = 0; at + kRecordLength <= bytes.size(); at += kRecordLength) {
+      std::string name = bytes.substr(at, kNameLength);
+      name.erase(name.find_last_not_of(' ') + 1);
+      records.push_back(name + " " + bytes.substr(at + kSizeOffset, kSizeLength));
+      EXPECT_EQ(bytes.substr(at + kCrOffset, 2), "\r\n");
+    }
+    return records;
+  }
+
+  static int Count(const Lines& lines, const std::string& text) {
+    int n = 0;
+    for (const std::string& line : lines) n += line == text;
+    return n;
+  }
+
+  testing::ScopedTempDir start_;
+  std::string folder_;
+  os::Handle lock_ = 0;
+  std::size_t seen_ = 0;
+};
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_WATCH_SCAN_FIXTURE_TEST_H_
