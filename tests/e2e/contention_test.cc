@@ -23,19 +23,11 @@ extern char** environ;
 #include "argv_record.h"
 #include "program.h"
 #include "test_util.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
 namespace {
-
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
 
 // How another process holds an entry's lock.
 enum class LockHolder {
@@ -43,117 +35,12 @@ enum class LockHolder {
   kFlock,    // flock(1) on the lock file, as a Linux script would
 };
 
-class ContentionTest : public ::testing::Test {
+class ContentionTest : public WatchingTest {
  protected:
-  ContentionTest() {
-    for (const char* folder : {"in", "out", "in2", "out2"}) {
-      fs::create_directory(start_.path() / folder);
-    }
-  }
   ~ContentionTest() override {
-    // Whatever a failed test left holding lets go, and the program must end
-    // normally at the request, after whatever the test did to it.
+    // Whatever a failed test left holding lets go before the program ends.
     Release("file");
     Release("lock");
-    if (program_.running()) {
-      EXPECT_TRUE(program_.RequestEnd());
-      int code = -1;
-      EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
-      EXPECT_EQ(code, 0);
-    }
-  }
-
-  fs::path At(const std::string& relative) const { return start_.path() / relative; }
-  std::string Path(const std::string& relative) const {
-    return start_.str() + kSeparator + relative;
-  }
-
-  std::string Record(const std::string& action, const std::string& in,
-                     const std::string& out) const {
-    return "ACTION=" + action + " FOLDER=\"" + Path(in) +
-           "\" EXECUTE=" + HelperProgram("argv_recorder") + " CURRENT=\"" + Path(out) +
-           "\" ARGUMENT=job\n";
-  }
-
-  // Writes the command file, starts the program and waits until the last
-  // entry waits for changes. The log of an earlier run in the same start
-  // directory stays, so its lines are not counted.
-  void StartWatching(const std::string& commandFile, int entries = 1) {
-    WriteWholeFile(At("WKCommand.txt"), commandFile);
-    char wait[32];
-    std::snprintf(wait, sizeof wait, "(%02d)...-Wait(", entries);
-    int before = CountStarting(Log(), wait);
-    ASSERT_TRUE(program_.Start(start_.path()));
-    ASSERT_TRUE(WaitForLog(wait, before + 1)) << Joined(Log());
-  }
-
-  // The log's lines so far. A line being written as the log is read is
-  // left for the next read.
-  Lines Log() const {
-    std::string bytes = ReadWholeFile(At("Wendrake.log"));
-    std::size_t end = bytes.rfind("\r\n");
-    return end == std::string::npos ? Lines{} : LogTexts(bytes.substr(0, end + 2));
-  }
-
-  static std::string Joined(const Lines& lines) {
-    std::string all;
-    for (const std::string& line : lines) all += line + "\n";
-    return all;
-  }
-
-  static int Count(const Lines& lines, const std::string& text) {
-    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
-  }
-
-  static int CountStarting(const Lines& lines, const std::string& prefix) {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.rfind(prefix, 0) == 0;
-    }));
-  }
-
-  // Waits for `count` log lines that start with `prefix`.
-  bool WaitForLog(const std::string& prefix, int count = 1, int seconds = 60) const {
-    return PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000);
-  }
-
-  // Waits until `folder` holds `count` records, then a while longer so that
-  // a start too many would be seen.
-  std::vector<ArgvRecord> Records(const std::string& folder, std::size_t count,
-                                  int seconds = 60) const {
-    PollUntil([&] { return ReadArgvRecords(At(folder)).size() >= count; }, seconds * 1000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    return ReadArgvRecords(At(folder));
-  }
-
-  // What the program was started with for `name` in `in`: the argv on
-  // Linux, the command line on Windows.
-  std::string Expected(const std::string& in, const std::string& name,
-                       const std::string& flag) const {
-    std::string path = Path(in) + kSeparator + name;
-#ifdef _WIN32
-    return HelperProgram("argv_recorder") + " \"" + path + "\" " + flag + " job";
-#else
-    return HelperProgram("argv_recorder") + "|" + path + "|" + flag + "|job";
-#endif
-  }
-
-  static Lines Started(const std::vector<ArgvRecord>& records) {
-    Lines all;
-    for (const ArgvRecord& record : records) {
-#ifdef _WIN32
-      auto cmd = record.find("cmd");
-      all.push_back(cmd == record.end() ? "" : cmd->second.at(0));
-#else
-      std::string line;
-      auto args = record.find("arg");
-      if (args != record.end()) {
-        for (const std::string& arg : args->second) line += (line.empty() ? "" : "|") + arg;
-      }
-      all.push_back(line);
-#endif
-    }
-    std::sort(all.begin(), all.end());
-    return all;
   }
 
   // Another process opens in/`name` in `mode` (see file_holder) and holds
@@ -218,8 +105,6 @@ class ContentionTest : public ::testing::Test {
     return ok;
   }
 
-  ScopedTempDir start_;
-  Program program_;
   std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
 #ifndef _WIN32
   std::vector<pid_t> flocks_;
