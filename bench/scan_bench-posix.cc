@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_folders.h"
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "os/os.h"
@@ -30,40 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const int kSizes[] = {30, 300, 3000};
-
-// A scratch folder, the current directory while the benchmarks run (the
-// start directory: log, lock and snapshot files), with one folder of files
-// per size.
-fs::path scratch;
-
-std::string FolderOf(int files) {
-  return (scratch / ("f" + std::to_string(files))).string();
-}
-
-bool MakeFolders() {
-  const char* root = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/wendrake-bench-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) return false;
-  scratch = pattern;
-  for (int files : kSizes) {
-    fs::create_directory(FolderOf(files));
-    for (int i = 0; i < files; ++i) {
-      // Names of several lengths, as a real inbox has.
-      char name[512];
-      std::snprintf(name, sizeof name, "%s/%s%d.dat", FolderOf(files).c_str(),
-                    i % 3 == 0 ? "report-" : (i % 3 == 1 ? "x" : "import_batch_"),
-                    i * 7919 % 10007);
-      std::FILE* f = std::fopen(name, "wb");
-      if (f == nullptr) return false;
-      std::fprintf(f, "%d", i);
-      std::fclose(f);
-    }
-  }
-  fs::current_path(scratch);
-  return true;
-}
+using bench::FolderOf;
+using bench::kSizes;
+using bench::scratch;
 
 // Entry 1 watches the folder of `files` files, without flags: nothing
 // changes, so nothing is started and no line is logged. Its lock and first
@@ -112,16 +82,7 @@ void ScanFloorBench(benchmark::State& state) {
   std::string folder = FolderOf(files);
   std::vector<char> snapshot(static_cast<std::size_t>(files) * wendrake::kRecordLength, 'r');
   for (auto _ : state) {
-    DIR* dir = opendir(folder.c_str());
-    std::uint64_t total = 0;
-    while (struct dirent* entry = readdir(dir)) {
-      struct stat st;
-      if (fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && !S_ISDIR(st.st_mode)) {
-        total += static_cast<std::uint64_t>(st.st_size) + static_cast<std::uint64_t>(st.st_mtime);
-      }
-    }
-    closedir(dir);
-    benchmark::DoNotOptimize(total);
+    benchmark::DoNotOptimize(bench::BareListing(folder));
     WriteWhole("floorN.txt", snapshot);
     WriteWhole("floorO.txt", snapshot);
     WriteWhole("floorT.txt", snapshot);
@@ -138,7 +99,7 @@ BENCHMARK(ScanFloorBench)->Arg(30)->Arg(300)->Arg(3000)->Unit(benchmark::kMicros
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!MakeFolders()) {
+  if (!bench::MakeFolders()) {
     std::fprintf(stderr, "cannot make the benchmark folders under $TMPDIR or /tmp\n");
     return 1;
   }

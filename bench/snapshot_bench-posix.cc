@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_folders.h"
 #include "os/os.h"
 #include "watch/snapshot.h"
 
@@ -23,40 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const int kSizes[] = {30, 300, 3000};
-
-// A scratch folder with one sub-folder of files per size; the snapshot
-// files are written in the scratch folder itself, which is the current
-// directory while the benchmarks run.
-fs::path scratch;
-
-std::string FolderOf(int files) {
-  return (scratch / ("f" + std::to_string(files))).string();
-}
-
-bool MakeFolders() {
-  const char* root = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/wendrake-bench-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) return false;
-  scratch = pattern;
-  for (int files : kSizes) {
-    fs::create_directory(FolderOf(files));
-    for (int i = 0; i < files; ++i) {
-      // Names of several lengths, as a real inbox has.
-      char name[512];
-      std::snprintf(name, sizeof name, "%s/%s%d.dat", FolderOf(files).c_str(),
-                    i % 3 == 0 ? "report-" : (i % 3 == 1 ? "x" : "import_batch_"),
-                    i * 7919 % 10007);
-      std::FILE* f = std::fopen(name, "wb");
-      if (f == nullptr) return false;
-      std::fprintf(f, "%d", i);
-      std::fclose(f);
-    }
-  }
-  fs::current_path(scratch);
-  return true;
-}
+using bench::FolderOf;
+using bench::kSizes;
+using bench::scratch;
 
 void PutFileNamesInDirBench(benchmark::State& state) {
   std::string folder = FolderOf(static_cast<int>(state.range(0)));
@@ -74,16 +44,7 @@ void PutFileNamesInDirBench(benchmark::State& state) {
 void BareListingBench(benchmark::State& state) {
   std::string folder = FolderOf(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    DIR* dir = opendir(folder.c_str());
-    std::uint64_t total = 0;
-    while (struct dirent* entry = readdir(dir)) {
-      struct stat st;
-      if (fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && !S_ISDIR(st.st_mode)) {
-        total += static_cast<std::uint64_t>(st.st_size) + static_cast<std::uint64_t>(st.st_mtime);
-      }
-    }
-    closedir(dir);
-    benchmark::DoNotOptimize(total);
+    benchmark::DoNotOptimize(bench::BareListing(folder));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -130,7 +91,7 @@ BENCHMARK(SnapshotFileCreateBench)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!MakeFolders()) {
+  if (!bench::MakeFolders()) {
     std::fprintf(stderr, "cannot make the benchmark folders under $TMPDIR or /tmp\n");
     return 1;
   }
