@@ -36,6 +36,9 @@ run_preset linux-asan wendrake
 # at once here; the program under the scenarios is the ThreadSanitizer one
 # too, and a race it reports makes it exit non-zero.
 run_preset linux-tsan wendrake
+# The fuzz targets (clang, libFuzzer) for half a minute each.
+echo "=== fuzz"
+bash scripts/fuzz.sh 30 || failed+=(fuzz)
 # The Windows program has a window and a tray icon: Wine needs a display.
 # Wine on a loaded 2-core machine now and then fails a process start or a
 # window message that Windows would not; a suite that fails is run once

@@ -202,6 +202,24 @@ TEST_F(ScanTest, LeftoverMergedFileNeverReachesTheNextSnapshot) {
   EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
 }
 
+// An old snapshot damaged on disk: a record of "a" whose fields have lost
+// their NULs, then one whose key lies above the high value. The scan ends,
+// traces only each field's own bytes and drops the record it cannot place.
+TEST_F(ScanTest, DamagedOldSnapshotIsDrainedAndTracedWithinItsFields) {
+  Write("a", "1");
+  Arm("T");
+  std::string damaged = "a" + std::string(kNameLength - 1, ' ') + std::string(1, '\0') +
+                        std::string(kCrOffset - kSizeOffset, '9') + "\r\n";
+  testing::WriteWholeFile(start_.path() / "KSFF01O.txt",
+                          damaged + std::string(kRecordLength, '\xFF'));
+  Lines lines = Scan();
+  EXPECT_EQ(Count(lines,
+                  "(01)... ... ... Old FileName(a) (Size:999999999999) (Date:9999999999) "
+                  "(Time:99999999)"),
+            1);
+  EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
+}
+
 TEST_F(ScanTest, MissingOldSnapshotMakesEveryFileAnAddition) {
   Write("a", "1");
   Write("b", "2");

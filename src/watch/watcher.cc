@@ -38,8 +38,11 @@ const char* Field(const unsigned char* record, int offset) {
 
 void TraceFileFields(int index, const char* label, const unsigned char* record) {
   TraceName name(record);
-  LogF("(%02d)... ... ... %s FileName(%s) (Size:%s) (Date:%s) (Time:%s)", index, label, name.text,
-       Field(record, kSizeOffset), Field(record, kDateOffset), Field(record, kTimeOffset));
+  // Bounded by the field lengths: an old snapshot damaged on disk may lack
+  // the NULs behind them, and the last field ends just short of the record.
+  LogF("(%02d)... ... ... %s FileName(%s) (Size:%.*s) (Date:%.*s) (Time:%.*s)", index, label,
+       name.text, kSizeLength, Field(record, kSizeOffset), kDateLength, Field(record, kDateOffset),
+       kTimeLength, Field(record, kTimeOffset));
 }
 
 bool SameField(const unsigned char* a, const unsigned char* b, int offset, int length) {
@@ -101,7 +104,10 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
       TraceName newName(newRecord);
       LogF("(%02d)...      MatchingKey  OLD(%s) NEW(%s)", index, oldName.text, newName.text);
     }
-    int order = CompareKeys(oldRecord, newRecord);
+    // A file at its end only drains the other: a damaged old snapshot may
+    // hold a key at or above the high value, and comparing it with the end
+    // mark would read neither file on, forever.
+    int order = newEnd != 0 ? -1 : oldEnd != 0 ? 1 : CompareKeys(oldRecord, newRecord);
     if (order < 0) {
       pending |= ActionDelete(index, oldRecord);
       ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
