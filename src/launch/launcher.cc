@@ -129,6 +129,10 @@ int PrepareLaunch(const ThreadControlEntry& entry, const char* argumentString, L
                           argumentString))) {
     return os::PathTooLongError();
   }
+  // A path that would reach the program changed (cmd.exe expanding a '%'
+  // in it for a batch file) is refused rather than handed on.
+  int refusal = os::ArgumentRefusal(entry.execute, launch->fullPath);
+  if (refusal != 0) return refusal;
   std::snprintf(launch->programWords, sizeof launch->programWords, "%s", entry.execute);
   std::snprintf(launch->argumentWords, sizeof launch->argumentWords, "%s", entry.argument);
   int count = SplitWords(launch->programWords, launch->argv, kMaxWords);

@@ -238,6 +238,14 @@ bool StartProgram(const char* commandLine, char* const argv[], const char* worki
 // (ERROR_FILE_NOT_FOUND on Windows, ENOENT on Linux).
 int ProgramNotFoundError();
 
+// 0 when a program started from `execute` receives `path` as written and
+// as one argument; otherwise the code its start is refused with. On Windows
+// a batch file (.bat, .cmd) runs as cmd.exe /c with the whole command line,
+// and cmd.exe (also when `execute` names it) reads that line as commands:
+// a path holding '%' or '&' is refused there (ERROR_INVALID_NAME). Always 0
+// on Linux, where the argv is handed over as made.
+int ArgumentRefusal(const char* execute, const char* path);
+
 }  // namespace os
 }  // namespace wendrake
 

@@ -107,5 +107,9 @@ int ProgramNotFoundError() {
   return ENOENT;
 }
 
+int ArgumentRefusal(const char* /*execute*/, const char* /*path*/) {
+  return 0;
+}
+
 }  // namespace os
 }  // namespace wendrake

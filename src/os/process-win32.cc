@@ -14,6 +14,44 @@ namespace {
 // CreateProcessA takes at most this many characters, the NUL included.
 constexpr std::size_t kCommandLineCapacity = 32768;
 
+// Whether the `length` bytes at `text` are `lower`, ASCII letters folded.
+bool SameName(const char* text, std::size_t length, const char* lower) {
+  if (std::strlen(lower) != length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + ('a' - 'A')) : text[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// Whether the file name in the word [begin, end) is cmd.exe or a batch
+// file. Quotes around it and trailing dots, which Windows drops from a name,
+// are left out.
+bool NamesInterpreter(const char* begin, const char* end) {
+  while (end > begin && (end[-1] == '"' || end[-1] == '.')) --end;
+  const char* name = end;
+  while (name > begin && name[-1] != '\\' && name[-1] != '/' && name[-1] != '"') --name;
+  std::size_t length = static_cast<std::size_t>(end - name);
+  return SameName(name, length, "cmd") || SameName(name, length, "cmd.exe") ||
+         (length >= 4 && (SameName(end - 4, 4, ".bat") || SameName(end - 4, 4, ".cmd")));
+}
+
+// Whether cmd.exe reads the command line of the program `execute` names.
+// Every blank-separated word counts: CreateProcess tries the heads of an
+// unquoted line at each blank in turn, so "C:\My Tools\run.cmd" is the batch
+// file too. A word that is only an argument of the program may count as
+// well, which refuses more starts than needed, never fewer.
+bool ReadByInterpreter(const char* execute) {
+  const char* p = execute;
+  while (*p != '\0') {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* word = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+    if (p > word && NamesInterpreter(word, p)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool StartProgram(const char* commandLine, char* const /*argv*/[], const char* workingDir) {
@@ -47,6 +85,18 @@ bool StartProgram(const char* commandLine, char* const /*argv*/[], const char* w
 
 int ProgramNotFoundError() {
   return ERROR_FILE_NOT_FOUND;
+}
+
+int ArgumentRefusal(const char* execute, const char* path) {
+  // cmd.exe expands a defined %NAME% even inside quotes (Wine's also drops
+  // a lone '%'), so the script would be handed another path: "x%.txt" as
+  // "x.txt", a file that may exist. And the quotes around the path do not
+  // always last: an EXECUTE such as cmd /c "C:\x.cmd" has cmd.exe strip the
+  // line's first and last quote, which leaves the path bare, and a '&' in it
+  // then starts whatever follows. Neither character can be escaped in a way
+  // that holds for every form of EXECUTE.
+  if (std::strpbrk(path, "%&") == nullptr || !ReadByInterpreter(execute)) return 0;
+  return ERROR_INVALID_NAME;
 }
 
 }  // namespace os
