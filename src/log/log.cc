@@ -24,6 +24,12 @@ std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& w
   std::size_t length = std::strlen(text);
   if (length > room) length = room;
   std::memcpy(line + used, text, length);
+  // Only our own CR LF ends a line. A text may hold a bare LF (a command-file
+  // record is logged with its own), but a CR from a file name (Linux allows
+  // one) could pass off what follows it as a line of ours.
+  for (std::size_t i = used; i < used + length; ++i) {
+    if (line[i] == '\r') line[i] = '?';
+  }
   used += length;
   line[used++] = '\r';
   line[used++] = '\n';
