@@ -1,0 +1,88 @@
+// File names that a shell, a command interpreter or a careless argument
+// parser would take for something else, dropped into a watched folder at
+// once: each reaches the started program as one argument, its exact full
+// path, and nothing else runs; a name the snapshot record cannot hold is
+// left out with its log line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "watching_fixture_test.h"
+
+namespace wendrake {
+namespace testing {
+namespace {
+
+using HostileNameTest = WatchingTest;
+
+TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine) {
+  const std::string started[] = {
+      "in middle.txt",
+      "$(touch pwned)",
+      "`touch pwned`",
+      "a;b&touch pwned&",
+      "-rf",
+      "100% %PATH% %s%n.txt",
+      "wow!^!(x).txt",
+      "@it's",
+      std::string(63, '6'),
+      "\x83\x65\x83\x58\x83\x67.txt",  // Shift-JIS, no byte of it a separator
+#ifndef _WIN32                         // names Windows does not allow
+      "say \"hi\"|touch pwned",
+      "line\nbreak",
+      "\xff\xfe\x80 not utf-8",
+      "\x83\x5c.txt",  // Shift-JIS whose second byte is a backslash in ASCII
+      "cr\r\n2026-01-01 00:00:00 - forged",
+#endif
+  };
+  const std::string tooLong[] = {std::string(64, '4'), std::string(255, '5')};
+  StartWatching(Record("A", "in", "out"));
+  Lines expected;
+  for (const std::string& name : started) {
+    std::string path = Path("in") + kSeparator + name;
+    // Narrow names as the program lists them: through the ANSI code page on
+    // Windows, as bytes on Linux.
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << name;
+    std::fclose(file);
+#ifdef _WIN32
+    expected.push_back(HelperProgram("argv_recorder") + " \"" + path + "\" -A job");
+#else
+    expected.push_back(HelperProgram("argv_recorder") + '\0' + path + '\0' + "-A" + '\0' + "job" +
+                       '\0');
+#endif
+  }
+  for (const std::string& name : tooLong) {
+    std::FILE* file = std::fopen((Path("in") + kSeparator + name).c_str(), "wb");
+#ifdef _WIN32
+    if (file == nullptr && name.size() == 255) continue;  // past MAX_PATH for the ANSI calls
+#endif
+    ASSERT_NE(file, nullptr) << name;
+    std::fclose(file);
+    EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Name too long(" + name.substr(0, 150)))
+        << name;
+  }
+
+  // Compared whole, each argv element ended by a NUL, which no name holds.
+  Lines got;
+  for (const ArgvRecord& record : Records("out", expected.size())) {
+#ifdef _WIN32
+    got.push_back(record.at("cmd").at(0));
+#else
+    got.emplace_back();
+    for (const std::string& arg : record.at("arg")) got.back() += arg + '\0';
+#endif
+  }
+  std::sort(expected.begin(), expected.end());
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, expected);
+  for (const char* where : {"", "in", "out"}) EXPECT_FALSE(fs::exists(At(where) / "pwned"));
+  for (const std::string& line : Log()) EXPECT_NE(line.rfind("forged", 0), 0u) << line;
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace wendrake
