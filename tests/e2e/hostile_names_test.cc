@@ -34,7 +34,8 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
                                     std::string(255, '5')};
 #ifndef _WIN32  // names Windows does not allow
   names.insert(names.end(), {"say \"hi\"|touch pwned", "line\nbreak", "\xff\xfe\x80 not utf-8",
-                             "\x83\x5c.txt", "cr\r\n2026-01-01 00:00:00 - forged"});
+                             "\x83\x5c.txt", "cr\r\n2026-01-01 00:00:00 - forged",
+                             std::string(63, '\xff')});  // the key of the end mark
 #endif
   StartWatching(Record("A", "in", "out"));
   Lines expected;
