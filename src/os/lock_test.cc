@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "os/os.h"
 #include "test_util.h"
@@ -14,37 +13,34 @@ namespace {
 namespace fs = std::filesystem;
 using testing::PollUntil;
 
+// A lock another process holds is ours once it gives it back or ends
+// holding it, and not before; held by us, the next process waits for it.
 TEST(LockTest, LockHeldElsewhereIsOursOnlyOnceItsHolderGivesItUpOrEnds) {
-  // Lock files are made in the current directory; mutex names are global,
-  // so they carry the test's folder name.
+  // Mutex names are global: they carry the test folder's name.
   testing::ScopedTempDir dir(true);
   const std::string name = "WKT" + dir.path().filename().string();
   auto at = [&](const std::string& file) { return (dir.path() / file).string(); };
-  auto exists = [&](const std::string& file) { return fs::exists(dir.path() / file); };
   for (std::string how : {"release", "abandon"}) {
     SCOPED_TRACE(how);
-    std::vector<std::string> args = {name, at(how + ".held"), at(how + ".go")};
-    if (how == "abandon") args.push_back("abandon");
-    auto holder = testing::StartHelper("lock_holder", args);
-    ASSERT_TRUE(PollUntil([&] { return exists(how + ".held"); }));
+    auto holder = testing::StartHelper("lock_holder", {name, at(how + ".held"), at(how + ".go"),
+                                                       how == "abandon" ? "abandon" : "keep"});
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(at(how + ".held")); }));
     os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
     ASSERT_TRUE(created != 0 && lock != 0);
-
     std::thread letGo([&] {
       os::PauseFor(300);
       testing::WriteWholeFile(at(how + ".go"), "");
     });
     EXPECT_TRUE(os::LockAcquire(lock));
-    EXPECT_TRUE(exists(how + ".go")) << "acquired while the holder still had the lock";
+    EXPECT_TRUE(fs::exists(at(how + ".go"))) << "acquired while the holder still had it";
     letGo.join();
     EXPECT_EQ(testing::WaitHelper(holder), 0);
 
-    // Ours now: the next process waits until we give it back.
     auto next = testing::StartHelper("lock_holder", {name, at(how + ".next"), at(how + ".end")});
     os::PauseFor(300);
-    EXPECT_FALSE(exists(how + ".next"));
+    EXPECT_FALSE(fs::exists(at(how + ".next")));
     os::LockRelease(lock);
-    EXPECT_TRUE(PollUntil([&] { return exists(how + ".next"); }));
+    EXPECT_TRUE(PollUntil([&] { return fs::exists(at(how + ".next")); }));
     testing::WriteWholeFile(at(how + ".end"), "");
     EXPECT_EQ(testing::WaitHelper(next), 0);
     os::LockClose(lock);
