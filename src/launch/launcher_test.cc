@@ -78,18 +78,6 @@ class LauncherTest : public ::testing::Test {
   fs::path current_;
 };
 
-// The scans check each builder on entry 1; here entry 2's folder and
-// ARGUMENT, and the name without its trailing blanks (one that begins with
-// a blank counts as empty).
-TEST_F(LauncherTest, BuildersUseTheirEntryAndLogTheNameOnly) {
-  Set(2, Folder("second"), Recorder(), current_.string(), "PROD -q");
-  const std::string path = "\"" + Folder("second") + os::kPathSeparator;
-  EXPECT_EQ(Build(BuildUpdateCommand, 2, "my file.txt  "), path + "my file.txt\" -U PROD -q");
-  EXPECT_EQ(Build(BuildDeleteCommand, 2, " x"), path + "\" -D PROD -q");
-  EXPECT_EQ(CurrentLogTexts(),
-            (Lines{"(02)... ... ... ... Update(my file.txt)", "(02)... ... ... ... Delete()"}));
-}
-
 TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
   // Folder and ARGUMENT lengths, and that of the string built:
   // '"' folder separator "n" "\" -A" [' ' argument].
@@ -105,15 +93,14 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   // The command line is EXECUTE, '"', the folder, "/n", "\" -A" and two
   // blanks: a folder of this length makes it 255 bytes.
   std::size_t folderFor255 = 255 - Recorder().size() - 8;
-  // A file that is no program (never handed to a shell instead), and a
-  // CURRENT that is missing or is a file.
+  // A file that is no program is never handed to a shell instead.
   const std::string script = Folder("no-interpreter.exe");
   testing::WriteWholeFile(script, "touch pwned\n");
   fs::permissions(script, fs::perms::owner_all);
 #ifdef _WIN32
-  const int kNoProgram = 193, kNoDirectory = 267, kNotDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
+  const int kNoProgram = 193, kNoDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
 #else
-  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT, kNotDirectory = ENOTDIR;
+  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT;
 #endif
   struct Case {
     std::string folder, execute, current;
@@ -121,10 +108,8 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   };
   const Case cases[] = {
       {Folder("in"), Folder("no-such.exe"), current_.string(), 2},
-      {Folder("in"), "   ", current_.string(), 2},
       {Folder("in"), script, current_.string(), kNoProgram},
       {Folder("in"), Recorder(), Folder("none"), kNoDirectory},
-      {Folder("in"), Recorder(), script, kNotDirectory},
       {std::string(250, 'f'), Recorder(), current_.string(), os::PathTooLongError()},
       {std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(), os::PathTooLongError()},
       {std::string(folderFor255, 'f'), Recorder(), current_.string(), 0},
