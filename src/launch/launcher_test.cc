@@ -40,21 +40,15 @@ void Set(int index, const std::string& folder, const std::string& execute,
   std::snprintf(e.argument, sizeof e.argument, "%s", argument.c_str());
 }
 
-// Runs `builder` on a 99-byte record for `name` (at most 63 bytes).
-std::string Build(void (*builder)(int, const unsigned char*, char*), int index,
-                  const std::string& name) {
+// Builds entry 1's addition of `name` (at most 63 bytes) from a 99-byte
+// record and, with `launch`, launches it; returns the argument string.
+std::string BuildAddition(const std::string& name, bool launch = true) {
   char record[100];
   std::snprintf(record, sizeof record, "%-63s%c%012d%c%s%c%s%c\r\n", name.c_str(), 0, 42, 0,
                 "2026-12-07", 0, "08:04:09", 0);
   char argumentString[kArgumentStringCapacity] = {};
-  builder(index, reinterpret_cast<const unsigned char*>(record), argumentString);
-  return argumentString;
-}
-
-// Builds the addition of `name` for entry 1, launches it, returns the string.
-std::string BuildAndLaunch(const std::string& name) {
-  std::string argumentString = Build(BuildAdditionCommand, 1, name);
-  LaunchCommand(1, argumentString.c_str());
+  BuildAdditionCommand(1, reinterpret_cast<const unsigned char*>(record), argumentString);
+  if (launch) LaunchCommand(1, argumentString);
   return argumentString;
 }
 
@@ -85,7 +79,7 @@ TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
       {248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
   for (const auto& c : cases) {
     Set(1, std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
-    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c[2]) << c[0];
+    EXPECT_EQ(BuildAddition("n", false).size(), c[2]) << c[0];
   }
 }
 
@@ -117,7 +111,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   for (const Case& c : cases) {
     FreshLog();
     Set(1, c.folder, c.execute, c.current, "");
-    std::string argumentString = BuildAndLaunch("n");
+    std::string argumentString = BuildAddition("n");
     Lines expected = {"(01)... ... ... ... Adition(n)",
                       c.code == 0
                           ? "(01)... ... CreateProcess(Normal complete)"
@@ -145,7 +139,7 @@ TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentOfTheProgramAndNothingElseRuns
     fs::remove_all(current_);
     fs::create_directory(current_);
     Set(1, Folder("in"), execute, current_.string(), "PROD  \"two\"");
-    BuildAndLaunch(name);
+    BuildAddition(name);
     testing::ArgvRecord record;
     EXPECT_TRUE(testing::WaitForArgvRecord(current_, &record)) << name;
     EXPECT_EQ(testing::CountArgvRecords(current_), 1) << name;
@@ -172,7 +166,7 @@ TEST_F(LauncherTest, ProgramInheritsNoDescriptorBlockedSignalOrIgnoredChildSigna
   struct sigaction ignore = {}, previousChild;
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, &previousChild);
-  BuildAndLaunch("a");
+  BuildAddition("a");
   sigaction(SIGCHLD, &previousChild, nullptr);
   pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   close(leaky);
