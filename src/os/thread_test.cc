@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "os/os.h"
+#include "test_util.h"
+
+namespace wendrake {
+namespace {
+
+using testing::PollUntil;
+
+struct Waiter {
+  std::function<bool()> call;  // a blocking call; true when it ended as a stop ends it
+  std::atomic<bool> entered{false}, done{false}, stopped{false};
+};
+
+void RunWaiter(void* parameter) {
+  Waiter* waiter = static_cast<Waiter*>(parameter);
+  waiter->entered = true;
+  waiter->stopped = waiter->call();
+  waiter->done = true;
+}
+
+// The shutdown ends watchers where they wait, also in a lock wait that
+// another process holds off (no stop fd reaches a thread inside flock,
+// ThreadEnd's signal must), and every later wait returns at once. A thread
+// the shutdown had to give up would still be waiting here.
+TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
+  testing::ScopedTempDir dir(true);
+  const std::string name = "WKT" + dir.path().filename().string();  // mutex names are global
+  auto holder = testing::StartHelper("lock_holder", {name, "held", "go"});
+  ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
+  os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
+  os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
+  ASSERT_TRUE(created != 0 && lock != 0 && watch != os::kInvalidHandle);
+  Waiter waiters[4];
+  waiters[0].call = [&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; };
+  // An entry whose notification could not be set up waits, too.
+  waiters[1].call = [] {
+    return os::ChangeWatchWait(os::kInvalidHandle, -1) == os::WaitResult::kStopped;
+  };
+  waiters[2].call = [] { return os::PauseFor(600000), true; };
+  waiters[3].call = [&] { return !os::LockAcquire(lock); };
+  os::Handle threads[4];
+  for (int i = 0; i < 4; ++i) threads[i] = os::ThreadStart(RunWaiter, &waiters[i], nullptr);
+  ASSERT_TRUE(PollUntil([&] {
+    for (Waiter& w : waiters)
+      if (!w.entered) return false;
+    return true;
+  }));
+  os::PauseFor(300);  // most likely inside their waits by now
+  for (Waiter& w : waiters) EXPECT_FALSE(w.done);
+
+  os::RequestStop();
+  for (os::Handle thread : threads) os::ThreadEnd(thread);
+  for (Waiter& w : waiters) EXPECT_TRUE(w.done && w.stopped) << &w - waiters;
+  EXPECT_EQ(os::ChangeWatchWait(watch, 600000), os::WaitResult::kStopped);
+  os::PauseFor(600000);
+  testing::WriteWholeFile("go", "");
+  EXPECT_EQ(testing::WaitHelper(holder), 0);
+  os::ChangeWatchClose(watch);
+  os::LockClose(lock);
+  os::LockClose(created);
+  os::ResetStopForTesting();
+}
+
+}  // namespace
+}  // namespace wendrake
