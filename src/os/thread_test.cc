@@ -25,9 +25,9 @@ void RunWaiter(void* parameter) {
   waiter->done = true;
 }
 
-// The shutdown ends watchers where they wait, also in a lock wait that
-// another process holds off (no stop fd reaches a thread inside flock,
-// ThreadEnd's signal must), and every later wait returns at once. A thread
+// The stop ends watchers where they wait, and ThreadEnd also a lock wait
+// that another process holds off (no stop fd reaches a thread inside
+// flock, its signal must); every later wait returns at once. A thread
 // the shutdown had to give up would still be waiting here.
 TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   testing::ScopedTempDir dir(true);
@@ -55,7 +55,8 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   os::PauseFor(300);  // most likely inside their waits by now
   for (Waiter& w : waiters) EXPECT_FALSE(w.done);
 
-  os::RequestStop();
+  os::RequestStop();  // alone it ends all but the lock wait
+  EXPECT_TRUE(PollUntil([&] { return waiters[0].done && waiters[1].done && waiters[2].done; }));
   for (os::Handle thread : threads) os::ThreadEnd(thread);
   for (Waiter& w : waiters) EXPECT_TRUE(w.done && w.stopped) << &w - waiters;
   EXPECT_EQ(os::ChangeWatchWait(watch, 600000), os::WaitResult::kStopped);
