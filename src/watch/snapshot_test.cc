@@ -129,17 +129,31 @@ TEST_F(SnapshotTest, LinksAreListedAsWhatTheyPointAtAndDanglingOnesAsFiles) {
 }
 #endif
 
-// Values no listing of today's files gives, cut to their fields as the
-// printf formats of the record cut them.
-TEST(FillSnapshotRecordTest, OutOfRangeValuesStayInTheirFields) {
-  unsigned char record[kRecordLength];
-  std::memset(record, 'x', sizeof record);
-  FillSnapshotRecord(record, "n", 4294967295u, {10000, 1, 1, 0, 0, 0});
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record) + kNameLength, kCrOffset - kNameLength),
-            std::string(1, '\0') + "-00000000001" + '\0' + "10000-01-0" + '\0' + "00:00:00" + '\0');
-  FillSnapshotRecord(record, "n", 0, {-5, 100, -1, 24, 60, 161});
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record) + kDateOffset, kCrOffset - kDateOffset),
-            "-005-100--" + std::string(1, '\0') + "24:60:16" + '\0');
+// Fields are filled digit by digit for the values a clock and a 32-bit
+// size give, and must still be the bytes of their printf formats, cut to
+// the field, for values no listing of today's files gives.
+TEST(FillSnapshotRecordTest, FieldsAreThoseOfTheirFormatsForEveryValue) {
+  const std::string z(1, '\0');
+  const struct {
+    std::uint32_t size;
+    os::LocalTime time;
+    std::string fields;  // bytes 63 to 96: the name's NUL, size, date, time
+  } cases[] = {
+      {7, {987, 1, 2, 3, 4, 5}, z + "000000000007" + z + "0987-01-02" + z + "03:04:05" + z},
+      {4294967295u,
+       {10000, 1, 1, 0, 0, 0},
+       z + "-00000000001" + z + "10000-01-0" + z + "00:00:00" + z},
+      {2147483648u,
+       {-5, 100, -1, 24, 60, 161},
+       z + "-02147483648" + z + "-005-100--" + z + "24:60:16" + z},
+  };
+  for (const auto& c : cases) {
+    unsigned char record[kRecordLength];
+    std::memset(record, 'x', sizeof record);
+    FillSnapshotRecord(record, "n", c.size, c.time);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(record) + kNameLength, kCrOffset - kNameLength),
+              c.fields);
+  }
 }
 
 TEST_F(SnapshotTest, FailedDeletionAndRenameAreLogged) {
