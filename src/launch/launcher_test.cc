@@ -3,42 +3,74 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <tuple>
+#include <vector>
 
-#include "launch/launcher_test_util.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include "argv_record.h"
+#include "config/thread_control.h"
+#include "log/log.h"
 #include "os/os.h"
+#include "test_util.h"
 
 namespace wendrake {
 namespace {
 
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 using testing::CurrentLogTexts;
 
-const std::string kSep(1, os::kPathSeparator);
-
-TEST_F(LauncherTest, BuildersMakeTheArgumentStringOfTheirEntryAndLogTheNameOnly) {
-  const std::tuple<Builder, const char*, const char*> kinds[] = {
-      {BuildDeleteCommand, "-D", "Delete"},
-      {BuildAdditionCommand, "-A", "Adition"},
-      {BuildUpdateCommand, "-U", "Update"}};
-  Set(2, Folder("second"), Recorder(), current_.string(), "");
-  for (const auto& [builder, flag, word] : kinds) {
-    for (int index = 1; index <= 2; ++index) {
-      for (std::string argument : {"", "PROD -q"}) {
-        FreshLog();
-        std::snprintf(EntryAt(index).argument, kSettingCapacity, "%s", argument.c_str());
-        EXPECT_EQ(Build(builder, index, "my file.txt  "),
-                  "\"" + std::string(EntryAt(index).folder) + kSep + "my file.txt\" " + flag +
-                      (argument.empty() ? "" : " " + argument));
-        EXPECT_EQ(CurrentLogTexts(), Lines{"(0" + std::to_string(index) + ")... ... ... ... " +
-                                           word + "(my file.txt)"});
-      }
-    }
-  }
-  // A name that begins with a blank counts as empty.
-  EXPECT_EQ(Build(BuildDeleteCommand, 2, " x"), "\"" + Folder("second") + kSep + "\" -D PROD -q");
+std::string Recorder() {
+  return testing::HelperProgram("argv_recorder");
 }
+
+void Set(int index, const std::string& folder, const std::string& execute,
+         const std::string& current, const std::string& argument) {
+  ThreadControlEntry& e = EntryAt(index);
+  std::snprintf(e.folder, sizeof e.folder, "%s", folder.c_str());
+  std::snprintf(e.execute, sizeof e.execute, "%s", execute.c_str());
+  std::snprintf(e.current, sizeof e.current, "%s", current.c_str());
+  std::snprintf(e.argument, sizeof e.argument, "%s", argument.c_str());
+}
+
+// Builds entry 1's addition of `name` (at most 63 bytes) from a 99-byte
+// record and, with `launch`, launches it; returns the argument string.
+std::string BuildAddition(const std::string& name, bool launch = true) {
+  char record[100];
+  std::snprintf(record, sizeof record, "%-63s%c%012d%c%s%c%s%c\r\n", name.c_str(), 0, 42, 0,
+                "2026-12-07", 0, "08:04:09", 0);
+  char argumentString[kArgumentStringCapacity] = {};
+  BuildAdditionCommand(1, reinterpret_cast<const unsigned char*>(record), argumentString);
+  if (launch) LaunchCommand(1, argumentString);
+  return argumentString;
+}
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  LauncherTest() : dir_(true), current_(dir_.path() / "current") {
+    ClearThreadControlTable();
+    FreshLog();
+    fs::create_directory(current_);
+    Set(1, Folder("in"), Recorder(), current_.string(), "");
+  }
+  ~LauncherTest() override { ResetLogForTesting(); }
+
+  static void FreshLog() {
+    ResetLogForTesting();
+    std::remove(kLogFileName);
+  }
+  std::string Folder(const std::string& name) const { return (dir_.path() / name).string(); }
+
+  testing::ScopedTempDir dir_;
+  fs::path current_;
+};
 
 TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
   // Folder and ARGUMENT lengths, and that of the string built:
@@ -47,8 +79,7 @@ TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
       {248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
   for (const auto& c : cases) {
     Set(1, std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
-    EXPECT_EQ(Build(BuildAdditionCommand, 1, "n").size(), c[2]) << c[0];
-    EXPECT_EQ(CurrentLogTexts().back(), "(01)... ... ... ... Adition(n)");
+    EXPECT_EQ(BuildAddition("n", false).size(), c[2]) << c[0];
   }
 }
 
@@ -56,46 +87,95 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   // The command line is EXECUTE, '"', the folder, "/n", "\" -A" and two
   // blanks: a folder of this length makes it 255 bytes.
   std::size_t folderFor255 = 255 - Recorder().size() - 8;
-  // A file that is no program (never handed to a shell instead), and a
-  // CURRENT that is missing or is a file.
+  // A file that is no program is never handed to a shell instead.
   const std::string script = Folder("no-interpreter.exe");
   testing::WriteWholeFile(script, "touch pwned\n");
-  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  fs::permissions(script, fs::perms::owner_all);
 #ifdef _WIN32
-  const int kNoProgram = 193, kNoDirectory = 267, kNotDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
+  const int kNoProgram = 193, kNoDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
 #else
-  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT, kNotDirectory = ENOTDIR;
+  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT;
 #endif
   struct Case {
-    const char* what;
-    std::string folder;
-    std::string execute;
-    std::string current;
+    std::string folder, execute, current;
     int code;
   };
   const Case cases[] = {
-      {"missing program", Folder("in"), Folder("no-such.exe"), current_.string(), 2},
-      {"blank program", Folder("in"), "   ", current_.string(), 2},
-      {"not a program", Folder("in"), script, current_.string(), kNoProgram},
-      {"missing CURRENT", Folder("in"), Recorder(), Folder("none"), kNoDirectory},
-      {"CURRENT a file", Folder("in"), Recorder(), script, kNotDirectory},
-      {"argument string too long", std::string(250, 'f'), Recorder(), current_.string(),
-       os::PathTooLongError()},
-      {"command line too long", std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(),
-       os::PathTooLongError()},
-      {"command line of 255", std::string(folderFor255, 'f'), Recorder(), current_.string(), 0},
+      {Folder("in"), Folder("no-such.exe"), current_.string(), 2},
+      {Folder("in"), script, current_.string(), kNoProgram},
+      {Folder("in"), Recorder(), Folder("none"), kNoDirectory},
+      {std::string(250, 'f'), Recorder(), current_.string(), os::PathTooLongError()},
+      {std::string(folderFor255 + 1, 'f'), Recorder(), current_.string(), os::PathTooLongError()},
+      {std::string(folderFor255, 'f'), Recorder(), current_.string(), 0},
   };
   for (const Case& c : cases) {
     FreshLog();
     Set(1, c.folder, c.execute, c.current, "");
-    std::string argumentString = BuildAndLaunch(1, "n");
-    EXPECT_EQ(CurrentLogTexts(), Expected("n", c.code, argumentString)) << c.what;
+    std::string argumentString = BuildAddition("n");
+    Lines expected = {"(01)... ... ... ... Adition(n)",
+                      c.code == 0
+                          ? "(01)... ... CreateProcess(Normal complete)"
+                          : "(01)... CreateProcess(Error) Code(" + std::to_string(c.code) + ")",
+                      "(01)... ... ... Folder(" + c.folder + ")",
+                      "(01)... ... ... Execute(" + c.execute + ")",
+                      "(01)... ... ... Argument(" + argumentString + ")",
+                      "(01)... ... ... Current(" + c.current + ")",
+                      ""};
+    for (std::string& line : expected) line = line.substr(0, kLogTextMax);
+    EXPECT_EQ(CurrentLogTexts(), expected) << c.execute << " " << c.code;
   }
   testing::ArgvRecord record;
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
   EXPECT_EQ(testing::CountArgvRecords(current_), 1);
-  EXPECT_FALSE(std::filesystem::exists(current_ / "pwned"));
+  EXPECT_FALSE(fs::exists(current_ / "pwned"));
 }
+
+#ifndef _WIN32
+// The program is started from an argv, never through a shell: whatever a
+// name holds arrives as one argument and runs nothing. A bare EXECUTE is
+// looked up in PATH, a relative one counted from our directory.
+TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentOfTheProgramAndNothingElseRuns) {
+  auto check = [&](const std::string& execute, const std::string& name, const std::string& first) {
+    fs::remove_all(current_);
+    fs::create_directory(current_);
+    Set(1, Folder("in"), execute, current_.string(), "PROD  \"two\"");
+    BuildAddition(name);
+    testing::ArgvRecord record;
+    EXPECT_TRUE(testing::WaitForArgvRecord(current_, &record)) << name;
+    EXPECT_EQ(testing::CountArgvRecords(current_), 1) << name;
+    EXPECT_EQ(record["arg"], (Lines{first, Folder("in") + "/" + name, "-A", "PROD", "\"two\""}))
+        << execute << " " << name;
+    EXPECT_EQ(record["cwd"], Lines{current_.string()});
+    EXPECT_FALSE(fs::exists(current_ / "pwned") || fs::exists(dir_.path() / "pwned")) << name;
+  };
+  for (const char* name : {"it's \"q\" $(touch pwned) `touch pwned`;touch pwned", "100%s%n",
+                           "line\nbreak", "\xff\xfe not utf-8", "\" -A PROD  \"two\""}) {
+    check(Recorder(), name, Recorder());
+  }
+  check("  env  " + Recorder() + "  ", "a", Recorder());
+  std::string relative = fs::relative(Recorder(), dir_.path()).string();
+  check(relative, "a", relative);
+}
+
+TEST_F(LauncherTest, ProgramInheritsNoDescriptorBlockedSignalOrIgnoredChildSignal) {
+  int leaky = open("/dev/null", O_RDONLY);  // no O_CLOEXEC
+  sigset_t usr1, previousMask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &previousMask);
+  struct sigaction ignore = {}, previousChild;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &previousChild);
+  BuildAddition("a");
+  sigaction(SIGCHLD, &previousChild, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+  close(leaky);
+  testing::ArgvRecord record;
+  ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
+  EXPECT_EQ(record["fd"], Lines{});
+  EXPECT_EQ(record["sig"], Lines{});
+}
+#endif
 
 }  // namespace
 }  // namespace wendrake

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -14,24 +11,13 @@ namespace wendrake {
 namespace {
 
 using testing::CurrentLogTexts;
-using testing::ReadWholeFile;
 using Lines = std::vector<std::string>;
 
-std::string Line(const os::LocalTime& when, const std::string& text) {
-  char line[kLogLineCapacity];
-  std::size_t length = FormatLogLine(line, when, text.c_str());
-  EXPECT_EQ(length, std::strlen(line));
-  return std::string(line, length);
-}
-
 TEST(LogLineTest, StampWithLeadingZerosTextCutToFitAndCrLf) {
-  const os::LocalTime t = {2005, 3, 7, 8, 4, 9};
-  EXPECT_EQ(Line(t, "= Start program ==========="),
-            "2005-03-07 08:04:09 - = Start program ===========\r\n");
-  EXPECT_EQ(Line({987, 12, 31, 23, 59, 58}, ""), "987-12-31 23:59:58 - \r\n");
   const std::string longest(kLogTextMax, 'y');
-  EXPECT_EQ(Line(t, longest), "2005-03-07 08:04:09 - " + longest + "\r\n");
-  EXPECT_EQ(Line(t, longest + "zz"), "2005-03-07 08:04:09 - " + longest + "\r\n");
+  char line[kLogLineCapacity];
+  std::size_t length = FormatLogLine(line, {2005, 3, 7, 8, 4, 9}, (longest + "zz").c_str());
+  EXPECT_EQ(std::string(line, length), "2005-03-07 08:04:09 - " + longest + "\r\n");
 }
 
 class LogFileTest : public ::testing::Test {
@@ -41,7 +27,8 @@ class LogFileTest : public ::testing::Test {
   testing::ScopedTempDir dir_;
 };
 
-// Texts are written as passed, never used as formats.
+// Texts are written as passed, never used as formats; nothing is written
+// after the close.
 TEST_F(LogFileTest, ARunCreatesOrAppendsToTheLogAndWritesNothingAfterItsClose) {
   WriteLog(1, "");
   LogF("(%02d)... %s", 1, "50%s");
@@ -53,21 +40,6 @@ TEST_F(LogFileTest, ARunCreatesOrAppendsToTheLogAndWritesNothingAfterItsClose) {
   EXPECT_EQ(CurrentLogTexts(), (Lines{"", "(01)... 50%s", "100% done %s %d %n"}));
 }
 
-TEST_F(LogFileTest, LinesFromConcurrentThreadsStayWhole) {
-  const std::string a(150, 'a'), b(150, 'b');
-  auto writer = [](const std::string* text) {
-    for (int i = 0; i < 400; ++i) WriteLog(1, text->c_str());
-  };
-  WriteLog(1, "start");
-  std::thread first(writer, &a), second(writer, &b);
-  first.join();
-  second.join();
-  Lines texts = CurrentLogTexts();
-  ASSERT_EQ(texts.size(), 801u);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), a), 400);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), b), 400);
-}
-
 // Others may read the log, but a second writer (another instance) is
 // refused, and a run that finds the log so held goes on without one.
 TEST_F(LogFileTest, OnlyOneWriterAtATime) {
@@ -76,7 +48,7 @@ TEST_F(LogFileTest, OnlyOneWriterAtATime) {
   WriteLog(1, "lost");
   os::FileClose(other);
   WriteLog(1, "still lost: the open is not retried");
-  EXPECT_EQ(ReadWholeFile(kLogFileName), "");
+  EXPECT_EQ(testing::ReadWholeFile(kLogFileName), "");
 
   ResetLogForTesting();
   WriteLog(1, "held");

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
+#include <string>
 
 #include "os/os.h"
 #include "test_util.h"
@@ -11,51 +13,59 @@ namespace {
 
 using testing::PollUntil;
 
-// A blocking call on a thread of the layer.
 struct Waiter {
-  std::function<void()> call;
-  std::atomic<bool> entered{false}, done{false};
+  std::function<bool()> call;  // a blocking call; true when it ended as a stop ends it
+  std::atomic<bool> entered{false}, done{false}, stopped{false};
 };
 
 void RunWaiter(void* parameter) {
   Waiter* waiter = static_cast<Waiter*>(parameter);
   waiter->entered = true;
-  waiter->call();
+  waiter->stopped = waiter->call();
   waiter->done = true;
 }
 
+// The stop ends watchers where they wait, and ThreadEnd also a lock wait
+// that another process holds off (no stop fd reaches a thread inside
+// flock, its signal must); every later wait returns at once. A thread
+// the shutdown had to give up would still be waiting here.
 TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
-  testing::ScopedTempDir dir;
+  testing::ScopedTempDir dir(true);
+  const std::string name = "WKT" + dir.path().filename().string();  // mutex names are global
+  auto holder = testing::StartHelper("lock_holder", {name, "held", "go"});
+  ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
+  os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
   os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
-  ASSERT_NE(watch, os::kInvalidHandle);
-  os::WaitResult result = os::WaitResult::kSignalled;
-  os::WaitResult unwatchedResult = os::WaitResult::kSignalled;
-  Waiter changeWait, unwatchedWait, pause;
-  changeWait.call = [&] { result = os::ChangeWatchWait(watch, -1); };
+  ASSERT_TRUE(created != 0 && lock != 0 && watch != os::kInvalidHandle);
+  Waiter waiters[4];
+  waiters[0].call = [&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; };
   // An entry whose notification could not be set up waits, too.
-  unwatchedWait.call = [&] { unwatchedResult = os::ChangeWatchWait(os::kInvalidHandle, -1); };
-  pause.call = [] { os::PauseFor(600000); };
-  os::Handle threads[] = {os::ThreadStart(RunWaiter, &changeWait, nullptr),
-                          os::ThreadStart(RunWaiter, &pause, nullptr),
-                          os::ThreadStart(RunWaiter, &unwatchedWait, nullptr)};
-  ASSERT_TRUE(threads[0] != 0 && threads[1] != 0 && threads[2] != 0);
-  EXPECT_TRUE(
-      PollUntil([&] { return changeWait.entered && pause.entered && unwatchedWait.entered; }));
-  os::PauseFor(100);  // most likely inside their waits by now
-  EXPECT_FALSE(changeWait.done || pause.done || unwatchedWait.done);
+  waiters[1].call = [] {
+    return os::ChangeWatchWait(os::kInvalidHandle, -1) == os::WaitResult::kStopped;
+  };
+  waiters[2].call = [] { return os::PauseFor(600000), true; };
+  waiters[3].call = [&] { return !os::LockAcquire(lock); };
+  os::Handle threads[4];
+  for (int i = 0; i < 4; ++i) threads[i] = os::ThreadStart(RunWaiter, &waiters[i], nullptr);
+  ASSERT_TRUE(PollUntil([&] {
+    for (Waiter& w : waiters)
+      if (!w.entered) return false;
+    return true;
+  }));
+  os::PauseFor(300);  // most likely inside their waits by now
+  for (Waiter& w : waiters) EXPECT_FALSE(w.done);
 
-  os::RequestStop();
-  EXPECT_TRUE(PollUntil([&] { return changeWait.done && pause.done && unwatchedWait.done; }));
-  // Stopped threads are ended as the shutdown ends them: on Windows a
-  // thread terminated in its own exit could leave the loader lock held,
-  // and a later thread or process start of this program would hang.
+  os::RequestStop();  // alone it ends all but the lock wait
+  EXPECT_TRUE(PollUntil([&] { return waiters[0].done && waiters[1].done && waiters[2].done; }));
   for (os::Handle thread : threads) os::ThreadEnd(thread);
-  EXPECT_EQ(result, os::WaitResult::kStopped);
-  EXPECT_EQ(unwatchedResult, os::WaitResult::kStopped);
-  // From now on too, without waiting.
+  for (Waiter& w : waiters) EXPECT_TRUE(w.done && w.stopped) << &w - waiters;
   EXPECT_EQ(os::ChangeWatchWait(watch, 600000), os::WaitResult::kStopped);
   os::PauseFor(600000);
+  testing::WriteWholeFile("go", "");
+  EXPECT_EQ(testing::WaitHelper(holder), 0);
   os::ChangeWatchClose(watch);
+  os::LockClose(lock);
+  os::LockClose(created);
   os::ResetStopForTesting();
 }
 

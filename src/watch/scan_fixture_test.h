@@ -24,31 +24,28 @@ using Lines = std::vector<std::string>;
 
 class ScanFixture : public ::testing::Test {
  protected:
-  ScanFixture() : start_(true) {
+  ScanFixture() : start_(true), folder_((start_.path() / "in").string()) {
     ResetLogForTesting();
-    highValueMarker[0] = 0xFF;
-    highValueMarker[1] = 0xFF;
+    highValueMarker[0] = highValueMarker[1] = 0xFF;
     fs::create_directory("in");
-    folder_ = (start_.path() / "in").string();
   }
   ~ScanFixture() override {
     if (lock_ != 0) os::LockClose(lock_);
     ResetLogForTesting();
   }
 
-  // Makes entry 1 watch the folder with `action` and takes the first
-  // snapshot, as arming does at start-up.
+  // Makes entry 1 watch the folder with `action` (starting the open_probe
+  // helper) and takes the first snapshot, as arming does at start-up.
   void Arm(const char* action) {
+    if (lock_ != 0) os::LockClose(lock_);
     entryCount = 0;
     ClearThreadControlTable();
-    std::string program = testing::HelperProgram("open_probe");
-    AddTabel(action, folder_.c_str(), program.c_str(), start_.str().c_str(), "");
+    AddTabel(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
+             start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
     ASSERT_NE(lock_, 0);
-    SnapshotFileNames names;
-    MakeSnapshotFileNames(1, &names);
-    PutFileNamesInDir(1, names.newName, folder_.c_str());
-    ReanameFile(names.newName, names.oldName);
+    PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());
+    ReanameFile("KSFF01N.txt", "KSFF01O.txt");
     seen_ = testing::CurrentLogTexts().size();
   }
 
@@ -64,25 +61,23 @@ class ScanFixture : public ::testing::Test {
 
   fs::path In(const std::string& name) const { return start_.path() / "in" / name; }
   fs::path At(const std::string& name) const { return start_.path() / name; }
-
   void Write(const std::string& name, const std::string& contents) {
     testing::WriteWholeFile(In(name), contents);
   }
-
-  // Moves the file's last-write time, so the scan sees a changed date/time.
+  // Moves the file's last-write time back, so a scan sees another one.
   void Age(const std::string& name, int hours) {
     fs::last_write_time(In(name), fs::last_write_time(In(name)) - std::chrono::hours(hours));
   }
 
-  // Names and size fields of the old snapshot, the next scan's baseline.
+  // "name size" of each record of the old snapshot, the next scan's baseline.
   Lines OldSnapshot() const {
-    std::string bytes = testing::ReadWholeFile(start_.path() / "KSFF01O.txt");
+    std::string bytes = testing::ReadWholeFile(At("KSFF01O.txt"));
     EXPECT_EQ(bytes.size() % kRecordLength, 0u);
     Lines records;
     for (std::size_t at = 0; at + kRecordLength <= bytes.size(); at += kRecordLength) {
       std::string name = bytes.substr(at, kNameLength);
-      name.erase(name.find_last_not_of(' ') + 1);
-      records.push_back(name + " " + bytes.substr(at + kSizeOffset, kSizeLength));
+      records.push_back(name.erase(name.find_last_not_of(' ') + 1) + " " +
+                        bytes.substr(at + kSizeOffset, kSizeLength));
       EXPECT_EQ(bytes.substr(at + kCrOffset, 2), "\r\n");
     }
     return records;

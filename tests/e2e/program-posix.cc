@@ -1,11 +1,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "program.h"
 #include "test_util.h"
@@ -30,18 +27,15 @@ Program::~Program() {
 
 bool Program::Start(const std::filesystem::path& startDirectory, int /*showState*/) {
   std::string path = ProgramPath();
-  std::string dir = startDirectory.string();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  posix_spawn_file_actions_addchdir_np(&actions, startDirectory.c_str());
+  char* argv[] = {&path[0], nullptr};
   pid_t pid = 0;
-  int failed = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  running_ = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) return false;
   pid_ = pid;
-  running_ = true;
-  return true;
+  return running_;
 }
 
 bool Program::RequestEnd(int signal) {
@@ -49,19 +43,18 @@ bool Program::RequestEnd(int signal) {
 }
 
 bool Program::WaitForExit(double seconds, int* exitCode) {
-  if (!running_) return false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    int status = 0;
-    pid_t done = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
-    if (done == static_cast<pid_t>(pid_)) {
-      running_ = false;
-      *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return true;
-    }
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  int status = 0;
+  if (!running_ || !PollUntil(
+                       [&] {
+                         return waitpid(static_cast<pid_t>(pid_), &status, WNOHANG) ==
+                                static_cast<pid_t>(pid_);
+                       },
+                       static_cast<int>(seconds * 1000))) {
+    return false;
   }
+  running_ = false;
+  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
 }
 
 }  // namespace testing

@@ -10,8 +10,7 @@
 namespace wendrake {
 namespace testing {
 
-// The program to test: $WENDRAKE_PROGRAM when set (the installed one),
-// else the one built beside the tests.
+// $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
 std::string ProgramPath();
 
 class Program {
@@ -21,9 +20,8 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts the program with `startDirectory` as its current directory. On
-  // Windows a `showState` of 0 or more is handed over as the show state a
-  // launcher passes (SW_...); Linux has none.
+  // Starts it in `startDirectory`. On Windows a `showState` of 0 or more is
+  // handed over as a launcher's SW_... show state.
   bool Start(const std::filesystem::path& startDirectory, int showState = -1);
 
   // Asks it to end: SIGTERM (or `signal`) on Linux, WM_CLOSE on Windows.

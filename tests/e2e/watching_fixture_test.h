@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -33,19 +32,15 @@ constexpr char kSeparator = '/';
 class WatchingTest : public ::testing::Test {
  protected:
   WatchingTest() {
-    for (const char* folder : {"in", "out", "in2", "out2"}) {
-      fs::create_directory(start_.path() / folder);
-    }
+    for (const char* folder : {"in", "out", "in2", "out2"}) fs::create_directory(At(folder));
   }
   ~WatchingTest() override {
-    // The program must end normally at the request, after whatever the test
-    // did to it.
-    if (program_.running()) {
-      EXPECT_TRUE(program_.RequestEnd());
-      int code = -1;
-      EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
-      EXPECT_EQ(code, 0);
-    }
+    // Whatever the test did to it, the program must end normally when asked.
+    if (!program_.running()) return;
+    EXPECT_TRUE(program_.RequestEnd());
+    int code = -1;
+    EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
+    EXPECT_EQ(code, 0);
   }
 
   fs::path At(const std::string& relative) const { return start_.path() / relative; }
@@ -61,20 +56,17 @@ class WatchingTest : public ::testing::Test {
            "\" ARGUMENT=" + argument + "\n";
   }
 
-  // Writes the command file, starts the program and waits until the last
-  // entry waits for changes. The log of an earlier run in the same start
-  // directory stays, so its lines are not counted.
+  // Writes the command file, starts the program and waits until its last
+  // entry waits for changes (lines of an earlier run do not count).
   void StartWatching(const std::string& commandFile, int entries = 1) {
     WriteWholeFile(At("WKCommand.txt"), commandFile);
-    char wait[32];
-    std::snprintf(wait, sizeof wait, "(%02d)...-Wait(", entries);
+    std::string wait = "(0" + std::to_string(entries) + ")...-Wait(";
     int before = CountStarting(Log(), wait);
     ASSERT_TRUE(program_.Start(start_.path()));
     ASSERT_TRUE(WaitForLog(wait, before + 1)) << Joined(Log());
   }
 
-  // The log's lines so far. A line being written as the log is read is
-  // left for the next read.
+  // The log's whole lines so far; one being written is left for later.
   Lines Log() const {
     std::string bytes = ReadWholeFile(At("Wendrake.log"));
     std::size_t end = bytes.rfind("\r\n");
@@ -92,9 +84,8 @@ class WatchingTest : public ::testing::Test {
   }
 
   static int CountStarting(const Lines& lines, const std::string& prefix) {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.rfind(prefix, 0) == 0;
-    }));
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
 
   // Waits for `count` log lines that start with `prefix`.
@@ -111,8 +102,8 @@ class WatchingTest : public ::testing::Test {
     return ReadArgvRecords(At(folder));
   }
 
-  // What the program was started with for `name` in `in`: the argv on
-  // Linux, the command line on Windows.
+  // What the program should be started with for `name` in `in`: the argv
+  // (joined by '|') on Linux, the command line on Windows.
   std::string Expected(const std::string& in, const std::string& name, const std::string& flag,
                        const std::string& argument = "job") const {
     std::string path = Path(in) + kSeparator + name;
@@ -123,16 +114,12 @@ class WatchingTest : public ::testing::Test {
 #endif
   }
 
-  static std::string StartedWith(const ArgvRecord& record) {
+  static std::string StartedWith(ArgvRecord record) {
 #ifdef _WIN32
-    auto cmd = record.find("cmd");
-    return cmd == record.end() ? "" : cmd->second.at(0);
+    return record["cmd"].empty() ? "" : record["cmd"][0];
 #else
     std::string line;
-    auto args = record.find("arg");
-    if (args != record.end()) {
-      for (const std::string& arg : args->second) line += (line.empty() ? "" : "|") + arg;
-    }
+    for (const std::string& arg : record["arg"]) line += (line.empty() ? "" : "|") + arg;
     return line;
 #endif
   }

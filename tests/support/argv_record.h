@@ -21,8 +21,6 @@ bool WaitForArgvRecord(const std::filesystem::path& folder, ArgvRecord* record, 
 
 // Every finished record in `folder` now, in no particular order.
 std::vector<ArgvRecord> ReadArgvRecords(const std::filesystem::path& folder);
-
-// The finished records in `folder` now.
 int CountArgvRecords(const std::filesystem::path& folder);
 
 }  // namespace testing

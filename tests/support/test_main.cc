@@ -1,9 +1,10 @@
 // The tests' main: ctest starts every suite in the folder that holds the
-// helper programs, and the tests find them there later, after they have
-// moved into temporary folders of their own.
+// helper programs, which the tests find there after they have moved into
+// temporary folders of their own.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace wendrake {
@@ -13,9 +14,12 @@ std::filesystem::path& TestBinDir();
 }  // namespace wendrake
 
 int main(int argc, char** argv) {
-  // Unbuffered, so that a suite ended by ctest's time limit shows where it
-  // stood (the Windows C library buffers a pipe fully).
+  // Unbuffered: a suite ended by its time limit shows where it stood.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+#ifndef _WIN32
+  // Nine hours east of UTC, so that a file time taken as UTC shows.
+  setenv("TZ", "JST-9", 1);
+#endif
   std::filesystem::path self = std::filesystem::absolute(argv[0]).lexically_normal();
   wendrake::testing::TestBinDir() =
       self.has_parent_path() ? self.parent_path() : std::filesystem::current_path();

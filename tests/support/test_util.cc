@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -31,12 +30,10 @@ fs::path& TestBinDir() {
 ScopedTempDir::ScopedTempDir(bool enter) : entered_(enter) {
   static std::atomic<unsigned> counter{0};
   auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    std::ostringstream name;
-    name << "wendrake-test-" << stamp << "-" << counter++;
-    path_ = fs::temp_directory_path() / name.str();
-    if (fs::create_directory(path_)) break;
-  }
+  do {
+    path_ = fs::temp_directory_path() /
+            ("wendrake-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  } while (!fs::create_directory(path_));
   if (entered_) {
     previous_ = fs::current_path();
     fs::current_path(path_);
@@ -57,55 +54,37 @@ std::string ReadWholeFile(const fs::path& path) {
 }
 
 void WriteWholeFile(const fs::path& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
-
-namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// "YYYY-MM-DD hh:mm:ss - ": four-digit years are all the tests will see.
-bool HasStamp(const std::string& line) {
-  static const char kShape[] = "9999-99-99 99:99:99 - ";
-  if (line.size() < sizeof kShape - 1) return false;
-  for (std::size_t i = 0; i + 1 < sizeof kShape; ++i) {
-    if (kShape[i] == '9' ? !IsDigit(line[i]) : line[i] != kShape[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::vector<std::string> LogTexts(const std::string& log) {
+  static const char kStamp[] = "9999-99-99 99:99:99 - ";
   std::vector<std::string> texts;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    std::size_t end = log.find("\r\n", start);
+  for (std::size_t start = 0, end; start < log.size(); start = end + 2) {
+    end = log.find("\r\n", start);
     if (end == std::string::npos) {
       ADD_FAILURE() << "log ends without CR LF: " << log.substr(start);
-      texts.push_back("<malformed: " + log.substr(start) + ">");
       break;
     }
     std::string line = log.substr(start, end - start);
-    start = end + 2;
-    if (!HasStamp(line)) {
-      // A text may hold a bare newline (a command-file record is logged
-      // with its own); such a line continues the previous one.
-      if (!texts.empty()) {
-        texts.back() += "\r\n" + line;
-        continue;
-      }
-      ADD_FAILURE() << "log line without time stamp: " << line;
-      texts.push_back("<malformed: " + line + ">");
-      continue;
+    bool stamped = line.size() >= sizeof kStamp - 1;
+    for (std::size_t i = 0; stamped && i + 1 < sizeof kStamp; ++i) {
+      stamped = kStamp[i] == '9' ? line[i] >= '0' && line[i] <= '9' : line[i] == kStamp[i];
     }
-    texts.push_back(line.substr(22));
+    if (stamped) {
+      texts.push_back(line.substr(sizeof kStamp - 1));
+    } else if (!texts.empty()) {
+      texts.back() += "\r\n" + line;  // a text with a bare newline of its own
+    } else {
+      ADD_FAILURE() << "log line without time stamp: " << line;
+    }
   }
   return texts;
 }
 
-std::vector<std::string> CurrentLogTexts() { return LogTexts(ReadWholeFile("Wendrake.log")); }
+std::vector<std::string> CurrentLogTexts() {
+  return LogTexts(ReadWholeFile("Wendrake.log"));
+}
 
 std::string HelperProgram(const std::string& name) {
 #ifdef _WIN32
@@ -116,18 +95,8 @@ std::string HelperProgram(const std::string& name) {
 }
 
 int RunHelper(const std::string& name, const std::vector<std::string>& args) {
-  std::string command = "\"" + HelperProgram(name) + "\"";
-  for (const std::string& arg : args) command += " \"" + arg + "\"";
-#ifdef _WIN32
-  // cmd /c strips the outer pair of quotes when the line starts with one.
-  command = "\"" + command + "\"";
-#endif
-  int status = std::system(command.c_str());
-#ifdef _WIN32
-  return status;
-#else
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
+  HelperProcess helper = StartHelper(name, args);
+  return WaitHelper(helper);
 }
 
 bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
@@ -141,40 +110,14 @@ bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
 
 #ifdef _WIN32
 
-namespace {
-
-// One argument as the C runtime of the started program splits it again:
-// quoted, with the backslashes before a quote (or before the closing one)
-// doubled.
-void AppendQuoted(std::string& line, const std::string& arg) {
-  line += " \"";
-  std::size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, '\\');
-  line += '"';
-}
-
-}  // namespace
-
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
-  std::string program = HelperProgram(name);
-  std::string line = "\"" + program + "\"";
-  for (const std::string& arg : args) AppendQuoted(line, arg);
-  std::vector<char> buffer(line.begin(), line.end());
-  buffer.push_back('\0');
+  std::string program = HelperProgram(name), line = "\"" + program + "\"";
+  for (const std::string& arg : args) line += " \"" + arg + "\"";
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
   HelperProcess helper;
-  if (CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &startup, &started)) {
     CloseHandle(started.hThread);
     helper.id = reinterpret_cast<std::intptr_t>(started.hProcess);
@@ -197,8 +140,7 @@ int WaitHelper(HelperProcess& helper) {
 
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
   std::string program = HelperProgram(name);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  std::vector<char*> argv = {&program[0]};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;

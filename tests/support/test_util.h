@@ -12,9 +12,8 @@
 namespace wendrake {
 namespace testing {
 
-// A fresh folder under the system's temporary folder, removed with all it
-// holds at the end of the scope. With `enter`, it is also the current
-// directory for the scope (the log and snapshot files go there).
+// A fresh folder under the temporary folder, removed with all it holds at
+// the end of the scope; with `enter`, also the current directory meanwhile.
 class ScopedTempDir {
  public:
   explicit ScopedTempDir(bool enter = false);
@@ -34,38 +33,30 @@ class ScopedTempDir {
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 
-// The texts of the log lines in `log` (the bytes of a Wendrake.log), time
-// stamps removed. A line whose stamp or CR LF end is malformed fails the
-// current test and comes back as "<malformed: ...>".
+// The texts of the lines of a Wendrake.log, time stamps removed. A line
+// whose stamp or CR LF end is malformed fails the current test.
 std::vector<std::string> LogTexts(const std::string& log);
+std::vector<std::string> CurrentLogTexts();  // of Wendrake.log here
 
-// The texts of Wendrake.log in the current directory.
-std::vector<std::string> CurrentLogTexts();
-
-// The path of a helper program built beside the test programs
-// (tests/support/programs), with ".exe" on Windows.
+// A helper program of tests/support/programs, with ".exe" on Windows.
 std::string HelperProgram(const std::string& name);
 
-// Runs a helper program with arguments (each quoted) and returns its exit
-// code.
+// Runs a helper program to its end; its exit code, -1 if it did not end well.
 int RunHelper(const std::string& name, const std::vector<std::string>& args);
 
 // Asks `condition` every 10 ms until it holds or `timeoutMs` have passed;
-// returns its last answer. For waits on other threads and processes, with a
-// deadline generous enough that only a fault reaches it.
+// returns its last answer. The deadline is one only a fault reaches.
 bool PollUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
 
-// A helper program started by StartHelper that may still be running.
 struct HelperProcess {
   std::intptr_t id = 0;  // the process handle (Windows) or pid (Linux); 0: none
 };
 
-// Starts a helper program with `args`, each one argument, and does not wait
-// for it. The result's id is 0 when the start failed.
+// Starts a helper program, each of `args` one argument (on Windows one with
+// no double quote and no backslash at its end), without waiting.
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args);
 
-// Waits for a helper started by StartHelper to end and returns its exit
-// code; -1 when it was not started or did not end normally.
+// Waits for the helper to end: its exit code, -1 if it did not end well.
 int WaitHelper(HelperProcess& helper);
 
 }  // namespace testing

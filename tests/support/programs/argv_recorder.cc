@@ -1,12 +1,10 @@
-// argv_recorder: writes what it was started with to record-<pid>.txt in its
-// current directory. The record is written under a temporary name and then
-// renamed, so a reader never sees half of one. One value a line, a tag, a
-// blank and the value's bytes in hex:
-//   cwd  the working directory
-//   cmd  GetCommandLineA() (Windows)
-//   arg  each element of argv, in order (Linux)
-//   fd   each descriptor open at start besides 0, 1 and 2 (Linux)
-//   sig  "blocked" when any signal is blocked, "chld-ignored" when SIGCHLD
+// argv_recorder: writes how it was started to record-<pid>.txt in its
+// current directory, under a temporary name first so that a reader never
+// sees half of one. One value a line: a tag, a blank, the value in hex.
+//   cwd  the working directory       cmd  GetCommandLineA() (Windows)
+//   arg  each element of argv        fd   each descriptor open at start
+//        (Linux)                          besides 0, 1 and 2 (Linux)
+//   sig  "blocked" when a signal is blocked, "chld-ignored" when SIGCHLD
 //        is ignored (Linux)
 #ifdef _WIN32
 #include <windows.h>
@@ -17,37 +15,30 @@
 #endif
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 void Put(std::FILE* out, const char* tag, const char* value) {
   std::fprintf(out, "%s ", tag);
-  for (const char* p = value; *p != '\0'; ++p) {
-    std::fprintf(out, "%02x", static_cast<unsigned char>(*p));
-  }
+  for (const char* p = value; *p != '\0'; ++p) std::fprintf(out, "%02x", *p & 0xFF);
   std::fputc('\n', out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  char cwd[4096] = "";
-  char temporary[64];
-  char final[64];
+  char cwd[4096] = "", temporary[64], final[64];
 #ifdef _WIN32
-  (void)argc;
-  (void)argv;
   GetCurrentDirectoryA(sizeof cwd, cwd);
   unsigned long pid = GetCurrentProcessId();
 #else
   if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
   unsigned long pid = static_cast<unsigned long>(getpid());
   // Listed before the record is opened, which takes a descriptor itself.
-  int fds[64];
+  char fds[64][16];
   int fdCount = 0;
   for (int fd = 3; fd < 1024 && fdCount < 64; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1) fds[fdCount++] = fd;
+    if (fcntl(fd, F_GETFD) != -1) std::snprintf(fds[fdCount++], sizeof fds[0], "%d", fd);
   }
 #endif
   std::snprintf(temporary, sizeof temporary, "record-%lu.tmp", pid);
@@ -56,22 +47,17 @@ int main(int argc, char** argv) {
   if (out == nullptr) return 1;
   Put(out, "cwd", cwd);
 #ifdef _WIN32
+  (void)argc;
+  (void)argv;
   Put(out, "cmd", GetCommandLineA());
 #else
   for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
-  for (int i = 0; i < fdCount; ++i) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", fds[i]);
-    Put(out, "fd", number);
-  }
+  for (int i = 0; i < fdCount; ++i) Put(out, "fd", fds[i]);
   sigset_t blocked;
   sigprocmask(SIG_BLOCK, nullptr, &blocked);
-  for (int sig = 1; sig < NSIG; ++sig) {
-    if (sigismember(&blocked, sig) == 1) {
-      Put(out, "sig", "blocked");
-      break;
-    }
-  }
+  bool any = false;
+  for (int sig = 1; sig < NSIG; ++sig) any |= sigismember(&blocked, sig) == 1;
+  if (any) Put(out, "sig", "blocked");
   struct sigaction child;
   if (sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN) {
     Put(out, "sig", "chld-ignored");
