@@ -195,10 +195,30 @@ bool EndsWithName(const std::string& path, const std::string& name) {
           path[path.size() - name.size() - 1] == '\\');
 }
 
+std::string Listing(const char* folder) {
+  std::string listing;
+  DIR* dir = opendir(folder);
+  if (dir == nullptr) return listing;
+  while (struct dirent* entry = readdir(dir)) {
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+      char record[100];
+      std::snprintf(record, sizeof record, "%-63.63s %012lld %020lld\r\n", entry->d_name,
+                    static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtime));
+      listing += record;
+    }
+  }
+  closedir(dir);
+  return listing;
+}
+
 // ---------------------------------------------------------------------------
 // The floor: the least a watcher must do, inotify and posix_spawn.
 
-int Floor(const char* folder, const char* recorder, const char* results) {
+// With `listingFile`, also what any watcher that compares listings must do
+// before it can start anything: list the folder with stat and write the
+// listing, 99 bytes a file, to a new file (deleted after the start).
+int Floor(const char* folder, const char* recorder, const char* results, const char* listingFile) {
   struct sigaction reap = {};
   reap.sa_handler = SIG_IGN;
   reap.sa_flags = SA_NOCLDWAIT;
@@ -216,8 +236,10 @@ int Floor(const char* folder, const char* recorder, const char* results) {
       std::string path = std::string(folder) + "/" + event->name;
       char* argv[] = {const_cast<char*>(recorder), &path[0], const_cast<char*>("-A"),
                       const_cast<char*>(results), nullptr};
+      if (listingFile != nullptr) WriteFile(listingFile, Listing(folder));
       pid_t child;
       posix_spawn(&child, recorder, nullptr, nullptr, argv, environ);
+      if (listingFile != nullptr) unlink(listingFile);
     }
   }
 }
@@ -356,6 +378,12 @@ int Latency(int trials) {
   floor.pid = Start({Here() + "/watch_bench", "floor", floor.folder, recorder, floor.results},
                     scratch / "floor", scratch / "floor/output.txt");
   tools.push_back(floor);
+
+  Tool listing = MakeTool(scratch, "floor+listing");
+  listing.pid = Start({Here() + "/watch_bench", "floor", listing.folder, recorder, listing.results,
+                       scratch / "floor+listing/listing.txt"},
+                      scratch / "floor+listing", scratch / "floor+listing/output.txt");
+  tools.push_back(listing);
 
   Tool loop = MakeTool(scratch, "inotifywait");
   loop.pid = Start({"bash", "-c",
@@ -579,7 +607,7 @@ int Memory() {
 int main(int argc, char** argv) {
   std::string part = argc > 1 ? argv[1] : "";
   int trials = argc > 2 ? std::atoi(argv[2]) : 200;
-  if (part == "floor" && argc == 5) return Floor(argv[2], argv[3], argv[4]);
+  if (part == "floor" && argc >= 5) return Floor(argv[2], argv[3], argv[4], argv[5]);
   if (part == "latency") return Latency(trials);
   if (part == "wine") return Wine(trials);
   if (part == "once") return Once();
