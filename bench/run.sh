@@ -29,8 +29,9 @@ if [ $wine -eq 1 ]; then
 fi
 bin=build/linux/bench
 
+scratch=${TMPDIR:-/tmp}
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores;" \
-  "scratch under ${TMPDIR:-/tmp} ($(stat -f -c %T "${TMPDIR:-/tmp}"))"
+  "scratch under $scratch ($(findmnt -n -o FSTYPE -T "$scratch"))"
 echo
 echo "### Latency, file closed to program started (folder of 30 files, $trials trials each)"
 echo
@@ -42,11 +43,10 @@ if [ $wine -eq 1 ]; then
   $bin/watch_bench wine "$trials"
 fi
 
-echo
-echo "### One scan of unchanged files (median of 5 interleaved repetitions)"
-echo
-$bin/scan_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-  --benchmark_enable_random_interleaving=true --benchmark_format=csv 2>/dev/null |
+# One scan of unchanged files against its floor, as a Markdown table.
+scan_table() {
+  TMPDIR=$1 $bin/scan_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_enable_random_interleaving=true --benchmark_format=csv 2>/dev/null |
   awk -F, '
     /_median"/ {
       split($1, part, "[/_\"]"); kind = part[2]; files = part[3]
@@ -61,6 +61,14 @@ $bin/scan_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=tru
         printf "| %s | %.0f %s | %.0f %s | %.2f |\n", f, s, unit, b, unit, s / b
       }
     }'
+}
+for where in "$scratch" /dev/shm; do
+  echo
+  echo "### One scan of unchanged files under $where ($(findmnt -n -o FSTYPE -T "$where")," \
+    "median of 5 interleaved repetitions)"
+  echo
+  scan_table "$where"
+done
 
 echo
 echo "### Exactly once"
