@@ -31,7 +31,7 @@ bin=build/linux/bench
 
 scratch=${TMPDIR:-/tmp}
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores;" \
-  "scratch under $scratch ($(findmnt -n -o FSTYPE -T "$scratch"))"
+  "scratch under $scratch ($(findmnt -n -o FSTYPE -T "$scratch" | head -1))"
 echo
 echo "### Latency, file closed to program started (folder of 30 files, $trials trials each)"
 echo
@@ -64,7 +64,7 @@ scan_table() {
 }
 for where in "$scratch" /dev/shm; do
   echo
-  echo "### One scan of unchanged files under $where ($(findmnt -n -o FSTYPE -T "$where")," \
+  echo "### One scan of unchanged files under $where ($(findmnt -n -o FSTYPE -T "$where" | head -1)," \
     "median of 5 interleaved repetitions)"
   echo
   scan_table "$where"
