@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +119,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& cwd,
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
+    std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(errno));
     _exit(127);
   }
   return pid;
@@ -319,8 +321,10 @@ void RunLatency(std::vector<Tool>* tools, int trials, int readyMs) {
       ready = Trial(&tool, "warm" + std::to_string(i) + ".dat", inotifyFd, 5000, &ms);
     }
     if (!ready) {
-      std::printf("%s: no start within %d ms; left out (output in %s)\n", tool.name.c_str(),
-                  readyMs, (fs::path(tool.results).parent_path() / "output.txt").c_str());
+      // Its output goes with the scratch folder: shown here instead.
+      fs::path start = fs::path(tool.log.empty() ? tool.results : tool.log).parent_path();
+      std::printf("%s: no start within %d ms; left out. Its output:\n%.2000s\n", tool.name.c_str(),
+                  readyMs, ReadAll((start / "output.txt").string()).c_str());
       tool.pid = -tool.pid;
     }
     SleepMs(30);
