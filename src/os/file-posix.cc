@@ -39,13 +39,8 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
       return kInvalidHandle;
     }
   }
-  // Emptied only once the lock is ours, so a refused open destroys nothing;
-  // and only when there is something to empty: on a journalling file system
-  // even a truncation to the same size is a metadata change that may wait
-  // for the journal, and each scan creates its snapshot files anew.
-  struct stat st;
-  if (disposition == kCreateAlways && (fstat(fd, &st) != 0 || st.st_size != 0) &&
-      ftruncate(fd, 0) != 0) {
+  // Emptied only once the lock is ours, so a refused open destroys nothing.
+  if (disposition == kCreateAlways && ftruncate(fd, 0) != 0) {
     int saved = errno;
     close(fd);
     errno = saved;

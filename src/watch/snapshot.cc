@@ -241,13 +241,7 @@ void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endF
 
 void StartSnapshotWriter(SnapshotWriter* writer, os::Handle file) {
   writer->file = file;
-  writer->createName = nullptr;
   writer->used = 0;
-}
-
-void StartSnapshotWriter(SnapshotWriter* writer, const char* createName) {
-  StartSnapshotWriter(writer, os::kInvalidHandle);
-  writer->createName = createName;
 }
 
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record) {
@@ -259,12 +253,6 @@ void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record) {
 }
 
 void FlushSnapshotWriter(SnapshotWriter* writer) {
-  if (writer->createName != nullptr) {
-    // As the scan opens its other snapshot files; the result is not tested.
-    writer->file = os::FileOpen(writer->createName, os::kAccessRead | os::kAccessWrite,
-                                os::kShareRead, os::kCreateAlways);
-    writer->createName = nullptr;
-  }
   if (writer->used > 0) {
     os::FileWrite(writer->file, writer->block, static_cast<std::size_t>(writer->used));
   }

@@ -88,24 +88,15 @@ void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endF
 
 struct SnapshotWriter {
   os::Handle file;
-  const char* createName;  // the file still to be created, or nullptr
-  int used;                // the bytes of `block` not yet written
+  int used;  // the bytes of `block` not yet written
   unsigned char block[kSnapshotBlockLength];
 };
 
 void StartSnapshotWriter(SnapshotWriter* writer, os::Handle file);
 
-// A writer whose file is created (or emptied) as a snapshot file only when
-// its first block is written, at the latest by FlushSnapshotWriter. So a
-// scan starts the programs of a small folder's changes before it pays for
-// creating the merged file, which on a journalling file system costs more
-// than the rest of the scan. The file's bytes are the same either way.
-void StartSnapshotWriter(SnapshotWriter* writer, const char* createName);
-
 // Appends the 99-byte record, bytes 97 and 98 set to CR LF, to the file.
-// What is not yet written goes at the next full block or FlushSnapshotWriter,
-// which also creates a file not yet created; the result of a write is not
-// examined.
+// What is not yet written goes at the next full block or FlushSnapshotWriter;
+// the result of a write is not examined.
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record);
 void FlushSnapshotWriter(SnapshotWriter* writer);
 

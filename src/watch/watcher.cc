@@ -166,22 +166,22 @@ bool ScanFolder(int index) {
 
   os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
   os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
+  // Emptied on opening: what a failed rename left in it must not reach the
+  // next scan, which needs exactly the records this scan writes.
+  os::Handle merged = OpenSnapshot(names.mergedName, os::kCreateAlways);
 
   SnapshotReader oldReader;
   SnapshotReader newReader;
   SnapshotWriter mergedWriter;
   StartSnapshotReader(&oldReader, oldFile);
   StartSnapshotReader(&newReader, newFile);
-  // Emptied on creation: what a failed rename left in it must not reach the
-  // next scan, which needs exactly the records this scan writes. Created
-  // with its first block of records, after the starts that come before.
-  StartSnapshotWriter(&mergedWriter, names.mergedName);
+  StartSnapshotWriter(&mergedWriter, merged);
   bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter);
   FlushSnapshotWriter(&mergedWriter);
 
   os::FileClose(oldFile);
   os::FileClose(newFile);
-  os::FileClose(mergedWriter.file);
+  os::FileClose(merged);
   if (os::StopRequested()) {
     // Cut short: the next start throws every snapshot file away anyway.
     if (lock != 0) {
