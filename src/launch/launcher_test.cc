@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -67,6 +68,20 @@ class LauncherTest : public ::testing::Test {
     std::remove(kLogFileName);
   }
   std::string Folder(const std::string& name) const { return (dir_.path() / name).string(); }
+  // The lines one launch of entry 1's addition of `name` logs.
+  static Lines LaunchLines(const std::string& name, int code, const std::string& argumentString) {
+    const ThreadControlEntry& e = EntryAt(1);
+    Lines lines = {"(01)... ... ... ... Adition(" + name + ")",
+                   code == 0 ? "(01)... ... CreateProcess(Normal complete)"
+                             : "(01)... CreateProcess(Error) Code(" + std::to_string(code) + ")",
+                   std::string("(01)... ... ... Folder(") + e.folder + ")",
+                   std::string("(01)... ... ... Execute(") + e.execute + ")",
+                   "(01)... ... ... Argument(" + argumentString + ")",
+                   std::string("(01)... ... ... Current(") + e.current + ")",
+                   ""};
+    for (std::string& line : lines) line = line.substr(0, kLogTextMax);
+    return lines;
+  }
 
   testing::ScopedTempDir dir_;
   fs::path current_;
@@ -112,17 +127,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
     FreshLog();
     Set(1, c.folder, c.execute, c.current, "");
     std::string argumentString = BuildAddition("n");
-    Lines expected = {"(01)... ... ... ... Adition(n)",
-                      c.code == 0
-                          ? "(01)... ... CreateProcess(Normal complete)"
-                          : "(01)... CreateProcess(Error) Code(" + std::to_string(c.code) + ")",
-                      "(01)... ... ... Folder(" + c.folder + ")",
-                      "(01)... ... ... Execute(" + c.execute + ")",
-                      "(01)... ... ... Argument(" + argumentString + ")",
-                      "(01)... ... ... Current(" + c.current + ")",
-                      ""};
-    for (std::string& line : expected) line = line.substr(0, kLogTextMax);
-    EXPECT_EQ(CurrentLogTexts(), expected) << c.execute << " " << c.code;
+    EXPECT_EQ(CurrentLogTexts(), LaunchLines("n", c.code, argumentString)) << c.execute;
   }
   testing::ArgvRecord record;
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
@@ -174,6 +179,43 @@ TEST_F(LauncherTest, ProgramInheritsNoDescriptorBlockedSignalOrIgnoredChildSigna
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
   EXPECT_EQ(record["fd"], Lines{});
   EXPECT_EQ(record["sig"], Lines{});
+}
+#endif
+
+#ifdef _WIN32
+// A batch file as the program: CreateProcess hands the whole line to
+// cmd.exe, which expands %NAME% even inside quotes and, for some forms of
+// EXECUTE, strips the quotes around the path and runs what follows a '&'.
+// A path holding either is refused; any other arrives whole.
+TEST_F(LauncherTest, BatchFileGetsTheQuotedPathWholeOrTheStartIsRefused) {
+  const std::string script = Folder("record.cmd");
+  testing::WriteWholeFile(script, "@\"" + Recorder() + "\" %*\r\n");
+  const std::string direct = script, quoted = "\"" + script + "\"", viaCmd = "cmd /c " + script,
+                    stripped = "CMD.EXE /c \"" + script + "\"";
+  const char* const kStarts = "(a) ^md pwned! (b)";
+  const std::tuple<std::string, const char*, bool> cases[] = {
+      // EXECUTE, name, refused
+      {direct, kStarts, false},          {quoted, kStarts, false},
+      {viaCmd, kStarts, false},          {direct, "it's;,=!x!`$(md pwned)`", false},
+      {direct, "a&md pwned&.txt", true}, {stripped, "a&md pwned&.txt", true},
+      {viaCmd, "%PATH%.txt", true},      {quoted, "x%.txt", true},
+      {stripped, "%0%1.txt", true},
+  };
+  int run = 0;
+  for (const auto& [execute, name, refused] : cases) {
+    fs::path current = dir_.path() / ("current" + std::to_string(run++));
+    fs::create_directory(current);
+    Set(1, Folder("in"), execute, current.string(), "job");
+    FreshLog();
+    std::string argumentString = BuildAddition(name);
+    EXPECT_EQ(CurrentLogTexts(), LaunchLines(name, refused ? 123 : 0, argumentString)) << execute;
+    if (refused) continue;
+    // A line that cmd.exe had cut anywhere would not reach the recorder whole.
+    testing::ArgvRecord record;
+    ASSERT_TRUE(testing::WaitForArgvRecord(current, &record)) << execute << " " << name;
+    EXPECT_EQ(record["cmd"],
+              Lines{"\"" + Recorder() + "\" \"" + Folder("in") + "\\" + name + "\" -A job"});
+  }
 }
 #endif
 
