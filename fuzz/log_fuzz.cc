@@ -1,5 +1,6 @@
 // A log line from any text and any time fields, however far out of range:
-// it always ends in CR LF, fits its buffer, and holds the text's start.
+// it always ends in CR LF, fits its buffer, holds no other CR, and holds
+// the text's start (a CR in it written as '?').
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -46,9 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "time stamp longer than the line");
   Check(std::memcmp(line, stamp, static_cast<std::size_t>(stampLength)) == 0, "time stamp altered");
   std::size_t textLength = length - 2 - static_cast<std::size_t>(stampLength);
-  std::size_t inputLength = std::strlen(text.c_str());
+  text.resize(std::strlen(text.c_str()));
+  std::size_t inputLength = text.size();
   Check(textLength <= inputLength, "text part longer than the text");
-  Check(std::memcmp(line + stampLength, text.c_str(), textLength) == 0,
+  Check(std::memchr(line, '\r', length - 2) == nullptr, "a CR before the line's end");
+  for (char& c : text) c = c == '\r' ? '?' : c;
+  Check(std::memcmp(line + stampLength, text.data(), textLength) == 0,
         "text part not a prefix of the text");
   // Cut only where the line is full.
   Check(textLength == inputLength || length == kLogLineCapacity - 1, "text cut short of the room");
