@@ -26,6 +26,14 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
+// What a named lock adds to its name for the file that it keeps in the
+// current directory ("KSFF01.lock" on Linux); a named mutex keeps none.
+#ifdef _WIN32
+constexpr char kLockFileSuffix[] = "";
+#else
+constexpr char kLockFileSuffix[] = ".lock";
+#endif
+
 // ---------------------------------------------------------------------------
 // Last error
 
