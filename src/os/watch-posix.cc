@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "os/internal-posix.h"
@@ -38,10 +39,12 @@ constexpr int kMaxDrainReads = 64;
 constexpr int kRewatchMs = 1000;
 
 // What a wait needs to watch its folder anew. A slot is filled by the open
-// (before the waiting thread exists) and then used by that one waiter.
+// (before the waiting thread exists) and then used by that one waiter; the
+// other waiters only pass over it, while the shutdown may already be
+// closing it.
 struct Watch {
-  int fd;     // the inotify descriptor, the Handle; 0: a free slot
-  bool lost;  // the folder's watch is gone (IN_IGNORED)
+  std::atomic<int> fd;  // the inotify descriptor, the Handle; 0: a free slot
+  bool lost;            // the folder's watch is gone (IN_IGNORED)
   char folder[256];
 };
 
