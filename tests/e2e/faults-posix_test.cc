@@ -1,7 +1,6 @@
 // The program under faults that only Linux stages here: a log on a full
-// file system, a kill in the middle of a scan, a watched folder deleted and
-// made again or replaced by a file, a flood of files and an overflow of the
-// inotify queue.
+// file system, a kill in the middle of a scan, a flood of files and an
+// overflow of the inotify queue.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -129,65 +128,6 @@ TEST_F(FaultPosixTest, KilledMidScanStartsAgainFromAFreshSnapshot) {
   EXPECT_EQ(Started(Records("out2", 1)), Lines{Expected("in", "late.txt", "-A", "job")});
   EXPECT_FALSE(fs::exists(At("KSFF01N.txt")));
   EXPECT_FALSE(fs::exists(At("KSFF01T.txt")));
-}
-
-// The watched folder moved away, deleted, replaced by a file, and made
-// again after each: its files are reported deleted when it goes, what is
-// put into it is reported when it comes back, and while a file stands in
-// its place nothing runs.
-TEST_F(FaultPosixTest, WatchedFolderThatGoesAndComesBackIsWatchedAgain) {
-  StartWatching(Record("AD", "in", "out"));
-  const fs::path in = At("in");
-  struct Step {
-    const char* what;
-    void (*act)(const fs::path& in);
-    Lines started;  // flag and name
-  };
-  const Step steps[] = {
-      {"added", [](const fs::path& in) { WriteWholeFile(in / "a", "1"); }, {"-A a"}},
-      {"moved away and made again",
-       [](const fs::path& in) {
-         fs::rename(in, in.string() + ".old");
-         fs::create_directory(in);
-         WriteWholeFile(in / "b", "2");
-         WriteWholeFile(in.string() + ".old/unseen", "3");
-       },
-       {"-A b", "-D a"}},
-      {"deleted", [](const fs::path& in) { fs::remove_all(in); }, {"-D b"}},
-      {"made again",
-       [](const fs::path& in) {
-         fs::create_directory(in);
-         WriteWholeFile(in / "c", "4");
-       },
-       {"-A c"}},
-      {"replaced by a file",
-       [](const fs::path& in) {
-         fs::remove_all(in);
-         WriteWholeFile(in, "not a folder");
-       },
-       {"-D c"}},
-      {"made again from a file",
-       [](const fs::path& in) {
-         fs::remove(in);
-         fs::create_directory(in);
-         WriteWholeFile(in / "d", "5");
-       },
-       {"-A d"}},
-  };
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.what);
-    step.act(in);
-    Lines expected;
-    for (const std::string& started : step.started) {
-      expected.push_back(Expected("in", started.substr(3), started.substr(0, 2)));
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Started(Records("out", expected.size())), expected);
-    ClearRecords("out");
-    if (fs::is_regular_file(in)) {
-      EXPECT_TRUE(LogStaysStill()) << "retries fill the log";
-    }
-  }
 }
 
 // 10,000 files at once (dropped while the entry's lock is held, so that

@@ -1,10 +1,11 @@
 // The program under faults that every platform can stage: an entry's lock
 // that another process never gives back, a snapshot file that cannot take
-// its name, the start directory watched as a folder, and two instances in
-// one start directory. Each fault is checked by what users see: the
-// started programs, the log and the end of the run.
+// its name, the start directory watched as a folder, a watched folder that
+// goes and comes back, and two instances in one start directory. Each fault is checked by what
+// users see: the started programs, the log and the end of the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -137,6 +138,71 @@ TEST_F(FaultTest, StartDirectoryAsWatchedFolderReportsOnlyOtherFiles) {
   fs::remove(At("a.txt"));
   EXPECT_EQ(Started(Records("out", 2)), (Lines{expected("-A"), expected("-D")}));
   EXPECT_TRUE(LogStaysStill()) << "scans go on by themselves";
+}
+
+// The watched folder moved away, deleted, replaced by a file, and made
+// again after each: its files are reported deleted when it goes, what is
+// put into it is reported when it comes back, and while a file stands in
+// its place nothing runs.
+TEST_F(FaultTest, WatchedFolderThatGoesAndComesBackIsWatchedAgain) {
+  StartWatching(Record("AD", "in", "out"));
+  const fs::path in = At("in");
+  struct Step {
+    const char* what;
+    void (*act)(const fs::path& in);
+    Lines started;  // flag and name
+  };
+  const Step steps[] = {
+      {"added", [](const fs::path& in) { WriteWholeFile(in / "a", "1"); }, {"-A a"}},
+#ifndef _WIN32
+      // Windows may go on watching the folder that was moved, if the new
+      // one is there before the notification has been looked at.
+      {"moved away and made again",
+       [](const fs::path& in) {
+         fs::rename(in, in.string() + ".old");
+         fs::create_directory(in);
+         WriteWholeFile(in / "b", "2");
+         WriteWholeFile(in.string() + ".old/unseen", "3");
+       },
+       {"-A b", "-D a"}},
+      {"deleted", [](const fs::path& in) { fs::remove_all(in); }, {"-D b"}},
+#else
+      {"deleted", [](const fs::path& in) { fs::remove_all(in); }, {"-D a"}},
+#endif
+      {"made again",
+       [](const fs::path& in) {
+         fs::create_directory(in);
+         WriteWholeFile(in / "c", "4");
+       },
+       {"-A c"}},
+      {"replaced by a file",
+       [](const fs::path& in) {
+         fs::remove_all(in);
+         WriteWholeFile(in, "not a folder");
+       },
+       {"-D c"}},
+      {"made again from a file",
+       [](const fs::path& in) {
+         fs::remove(in);
+         fs::create_directory(in);
+         WriteWholeFile(in / "d", "5");
+       },
+       {"-A d"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act(in);
+    Lines expected;
+    for (const std::string& started : step.started) {
+      expected.push_back(Expected("in", started.substr(3), started.substr(0, 2)));
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Started(Records("out", expected.size())), expected);
+    ClearRecords("out");
+    if (fs::is_regular_file(in)) {
+      EXPECT_TRUE(LogStaysStill()) << "retries fill the log";
+    }
+  }
 }
 
 // A second instance started in the same start directory shares the named
