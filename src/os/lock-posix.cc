@@ -21,7 +21,7 @@ namespace {
 // failed CreateMutexA or OpenMutexA returns NULL.
 Handle OpenLockFile(const char* name, int flags) {
   char path[272];
-  int length = std::snprintf(path, sizeof path, "%s.lock", name);
+  int length = std::snprintf(path, sizeof path, "%s%s", name, kLockFileSuffix);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
     errno = ENAMETOOLONG;
     return 0;

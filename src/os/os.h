@@ -26,6 +26,14 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
+// What a named lock adds to its name for the file that it keeps in the
+// current directory ("KSFF01.lock" on Linux); a named mutex keeps none.
+#ifdef _WIN32
+constexpr char kLockFileSuffix[] = "";
+#else
+constexpr char kLockFileSuffix[] = ".lock";
+#endif
+
 // ---------------------------------------------------------------------------
 // Last error
 
@@ -180,6 +188,9 @@ enum class WaitResult { kSignalled, kTimeout, kFailed, kStopped };
 Handle ChangeWatchOpen(const char* folder);
 
 // Waits for a change, at most `timeoutMs` milliseconds (negative: no limit).
+// A folder that has gone (deleted, moved away, replaced by a file) is
+// looked for by its path every second; once a folder is there again it is
+// watched anew and the wait returns kSignalled.
 WaitResult ChangeWatchWait(Handle watch, int timeoutMs);
 
 // Re-arms the notification after a scan.

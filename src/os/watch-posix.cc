@@ -5,10 +5,20 @@
 // own removal. Opens, reads and closes without a write are left out: the
 // in-use probe opens files in the folder, and that must never wake another
 // scan.
+//
+// A folder that is deleted, moved away or replaced by a file takes its
+// inotify watch with it, and nothing would wake its waiter again. Such a
+// folder is looked for by its path every second instead; once a folder is
+// there again it is watched anew and the waiter woken, so that a scan lists
+// whatever the new folder already holds.
 #include <errno.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 
 #include "os/internal-posix.h"
 #include "os/os.h"
@@ -26,15 +36,56 @@ constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM |
 // after this many reads the rest stays queued and wakes the next wait.
 constexpr int kMaxDrainReads = 64;
 
+constexpr int kRewatchMs = 1000;
+
+// What a wait needs to watch its folder anew. A slot is filled by the open
+// (before the waiting thread exists) and then used by that one waiter; the
+// other waiters only pass over it, while the shutdown may already be
+// closing it.
+struct Watch {
+  std::atomic<int> fd;  // the inotify descriptor, the Handle; 0: a free slot
+  bool lost;            // the folder's watch is gone (IN_IGNORED)
+  char folder[256];
+};
+
+constexpr int kMaxWatches = 8;
+Watch watches[kMaxWatches];
+
+Watch* FindWatch(int fd) {
+  Watch* end = watches + kMaxWatches;
+  Watch* found = std::find_if(watches, end, [fd](const Watch& watch) { return watch.fd == fd; });
+  return found == end ? nullptr : found;
+}
+
+bool AddWatch(int fd, const char* folder) {
+  return inotify_add_watch(fd, folder, kWatchedEvents | IN_ONLYDIR) >= 0;
+}
+
+// Notes a watch that its folder took with it. A folder moved away keeps
+// its watch, on a folder the path no longer names: that watch is dropped
+// here, so that the path is looked for instead.
+void NoteLostWatch(int fd, const char* buffer, ssize_t length) {
+  Watch* watch = FindWatch(fd);
+  for (ssize_t at = 0; at < length;) {
+    const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+    if (event->mask & IN_MOVE_SELF) inotify_rm_watch(fd, event->wd);
+    if ((event->mask & (IN_IGNORED | IN_MOVE_SELF)) && watch != nullptr) watch->lost = true;
+    at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+  }
+}
+
 // Empties the queue: the wake-up stands for everything queued so far, and
 // what happens from now on (during the scan that follows) wakes the next
-// wait. The events themselves are not looked at; an overflow of the queue
-// is just one more wake-up.
+// wait. The events themselves are looked at only for the loss of the
+// folder's watch; an overflow of the queue is just one more wake-up.
 void Drain(int fd) {
   alignas(struct inotify_event) char buffer[4096];
   for (int reads = 0; reads < kMaxDrainReads; ++reads) {
     ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0) continue;
+    if (got > 0) {
+      NoteLostWatch(fd, buffer, got);
+      continue;
+    }
     if (got < 0 && errno == EINTR) continue;
     return;  // EAGAIN: nothing more queued
   }
@@ -47,12 +98,21 @@ Handle ChangeWatchOpen(const char* folder) {
   if (fd < 0) return kInvalidHandle;
   fd = OffStdin(fd);
   if (fd < 0) return kInvalidHandle;
-  if (inotify_add_watch(fd, folder, kWatchedEvents | IN_ONLYDIR) < 0) {
+  Watch* slot = FindWatch(0);
+  if (slot == nullptr || std::snprintf(slot->folder, sizeof slot->folder, "%s", folder) >=
+                             static_cast<int>(sizeof slot->folder)) {
+    close(fd);
+    errno = slot == nullptr ? EMFILE : ENAMETOOLONG;
+    return kInvalidHandle;
+  }
+  if (!AddWatch(fd, folder)) {
     int saved = errno;
     close(fd);
     errno = saved;
     return kInvalidHandle;
   }
+  slot->lost = false;
+  slot->fd = fd;
   return fd;
 }
 
@@ -61,17 +121,28 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
   // wait on INVALID_HANDLE_VALUE, the process itself, never ends either);
   // only the stop or the time limit ends the wait, with no CPU spent.
   int fd = watch > 0 ? static_cast<int>(watch) : -1;
+  Watch* slot = fd > 0 ? FindWatch(fd) : nullptr;
   std::int64_t start = MonotonicMs();
   for (;;) {
     if (StopRequested()) return WaitResult::kStopped;
+    if (slot != nullptr && slot->lost && AddWatch(fd, slot->folder)) {
+      slot->lost = false;
+      return WaitResult::kSignalled;  // the folder is back: list what it holds
+    }
+    int remaining = RemainingMs(start, timeoutMs);
+    bool lost = slot != nullptr && slot->lost;
+    int step = lost && (remaining < 0 || remaining > kRewatchMs) ? kRewatchMs : remaining;
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {StopFd(), POLLIN, 0}};
-    int n = poll(fds, 2, RemainingMs(start, timeoutMs));
+    int n = poll(fds, 2, step);
     if (n < 0) {
       if (errno == EINTR) continue;  // the wake signal, or another; the stop is checked above
       return WaitResult::kFailed;
     }
     if (fds[1].revents != 0) return WaitResult::kStopped;
-    if (n == 0) return WaitResult::kTimeout;
+    if (n == 0) {
+      if (step != remaining) continue;  // only time to look for the folder again
+      return WaitResult::kTimeout;
+    }
     if (fds[0].revents & POLLIN) {
       Drain(fd);
       return WaitResult::kSignalled;
@@ -88,7 +159,10 @@ bool ChangeWatchRearm(Handle watch) {
 }
 
 void ChangeWatchClose(Handle watch) {
-  if (watch > 0) close(static_cast<int>(watch));
+  if (watch <= 0) return;
+  Watch* slot = FindWatch(static_cast<int>(watch));
+  if (slot != nullptr) slot->fd = 0;
+  close(static_cast<int>(watch));
 }
 
 }  // namespace os

@@ -18,46 +18,95 @@ namespace os {
 
 namespace {
 
-// Notifications that could not be asked for again (their folder was
-// deleted, say): waited on like a folder that was never watched, rather
-// than returning at once on every pass.
-constexpr int kMaxBroken = 8;
-PVOID brokenWatches[kMaxBroken];
+constexpr int kRewatchMs = 1000;
 
-bool IsBroken(HANDLE watch) {
-  for (PVOID& slot : brokenWatches) {
-    if (InterlockedCompareExchangePointer(&slot, nullptr, nullptr) == watch) return true;
+// A notification that cannot be asked for again, or whose folder is gone
+// (deleted, moved away, replaced by a file), would never wake its waiter
+// again. Its folder is looked for by its path every second instead, and
+// once a folder is there again a fresh notification takes the old one's
+// place and the waiter is woken, so that a scan lists what the new folder
+// already holds. The caller keeps the first handle; a slot maps it to the
+// one in use. A slot is filled by the open, before the waiter exists, and
+// then used by that one waiter; other waiters only pass over its key.
+struct Watch {
+  PVOID key;       // the handle the open returned; nullptr: a free slot
+  HANDLE current;  // the notification waited on
+  bool lost;       // the folder is to be looked for again
+  char folder[MAX_PATH];
+};
+
+constexpr int kMaxWatches = 8;
+Watch watches[kMaxWatches];
+
+Watch* FindWatch(HANDLE key) {
+  for (Watch& watch : watches) {
+    if (InterlockedCompareExchangePointer(&watch.key, nullptr, nullptr) == key) return &watch;
   }
-  return false;
+  return nullptr;
 }
 
-void SetBroken(HANDLE watch, bool broken) {
-  for (PVOID& slot : brokenWatches) {
-    if (broken ? InterlockedCompareExchangePointer(&slot, watch, nullptr) == nullptr
-               : InterlockedCompareExchangePointer(&slot, nullptr, watch) == watch) {
-      return;
-    }
-  }
+bool IsFolder(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+HANDLE OpenNotification(const char* folder) {
+  // FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE, not the
+  // sub-folders. A failure returns INVALID_HANDLE_VALUE, kInvalidHandle.
+  return FindFirstChangeNotificationA(folder, FALSE,
+                                      FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE);
+}
+
+// Watches the lost folder of `watch` anew if it is back; true if so.
+bool Rewatch(Watch* watch) {
+  if (!IsFolder(watch->folder)) return false;
+  HANDLE fresh = OpenNotification(watch->folder);
+  if (fresh == INVALID_HANDLE_VALUE) return false;
+  FindCloseChangeNotification(watch->current);
+  watch->current = fresh;
+  watch->lost = false;
+  return true;
 }
 
 }  // namespace
 
 Handle ChangeWatchOpen(const char* folder) {
-  // 17: FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE, not
-  // the sub-folders. A failure returns INVALID_HANDLE_VALUE, kInvalidHandle.
-  HANDLE watch = FindFirstChangeNotificationA(
-      folder, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE);
+  HANDLE watch = OpenNotification(folder);
+  if (watch == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  Watch* slot = FindWatch(nullptr);
+  if (slot != nullptr && lstrlenA(folder) < MAX_PATH) {
+    lstrcpynA(slot->folder, folder, MAX_PATH);
+    slot->current = watch;
+    slot->lost = false;
+    InterlockedExchangePointer(&slot->key, watch);
+  }
   return reinterpret_cast<Handle>(watch);
 }
 
 WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
   if (StopRequested()) return WaitResult::kStopped;
-  HANDLE handle = reinterpret_cast<HANDLE>(watch);
   HANDLE stop = static_cast<HANDLE>(StopEvent());
   DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-  // A folder that is not watched (or no longer can be) never wakes its
-  // waiter; only the stop or the time limit ends the wait.
-  if (watch == 0 || watch == kInvalidHandle || IsBroken(handle)) {
+  bool unwatched = watch == 0 || watch == kInvalidHandle;
+  Watch* slot = unwatched ? nullptr : FindWatch(reinterpret_cast<HANDLE>(watch));
+  if (slot != nullptr && slot->lost) {
+    // Only the stop, the time limit or the folder's return ends the wait.
+    DWORD start = GetTickCount();
+    for (;;) {
+      if (Rewatch(slot)) return WaitResult::kSignalled;
+      DWORD waited = GetTickCount() - start;
+      if (limit != INFINITE && waited >= limit) return WaitResult::kTimeout;
+      DWORD step = limit == INFINITE || limit - waited > kRewatchMs ? kRewatchMs : limit - waited;
+      if (stop == nullptr) {
+        Sleep(step);
+      } else if (WaitForSingleObject(stop, step) == WAIT_OBJECT_0) {
+        return WaitResult::kStopped;
+      }
+    }
+  }
+  // A folder that is not watched never wakes its waiter; only the stop or
+  // the time limit ends the wait.
+  if (unwatched) {
     if (stop == nullptr) {
       Sleep(limit);
       return WaitResult::kTimeout;
@@ -65,10 +114,12 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
     return WaitForSingleObject(stop, limit) == WAIT_OBJECT_0 ? WaitResult::kStopped
                                                              : WaitResult::kTimeout;
   }
+  HANDLE handle = slot != nullptr ? slot->current : reinterpret_cast<HANDLE>(watch);
   HANDLE objects[2] = {handle, stop};
   DWORD result = WaitForMultipleObjects(stop != nullptr ? 2 : 1, objects, FALSE, limit);
   if (result == WAIT_OBJECT_0) {
-    if (!FindNextChangeNotification(handle)) SetBroken(handle, true);
+    bool rearmed = FindNextChangeNotification(handle);
+    if (slot != nullptr && (!rearmed || !IsFolder(slot->folder))) slot->lost = true;
     return StopRequested() ? WaitResult::kStopped : WaitResult::kSignalled;
   }
   if (result == WAIT_OBJECT_0 + 1) return WaitResult::kStopped;
@@ -82,10 +133,14 @@ bool ChangeWatchRearm(Handle watch) {
 }
 
 void ChangeWatchClose(Handle watch) {
-  if (watch != 0 && watch != kInvalidHandle) {
-    SetBroken(reinterpret_cast<HANDLE>(watch), false);
-    FindCloseChangeNotification(reinterpret_cast<HANDLE>(watch));
+  if (watch == 0 || watch == kInvalidHandle) return;
+  HANDLE handle = reinterpret_cast<HANDLE>(watch);
+  Watch* slot = FindWatch(handle);
+  if (slot != nullptr) {
+    handle = slot->current;
+    InterlockedExchangePointer(&slot->key, nullptr);
   }
+  FindCloseChangeNotification(handle);
 }
 
 }  // namespace os

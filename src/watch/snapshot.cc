@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "config/command_file.h"
 #include "config/thread_control.h"
 #include "log/log.h"
 
@@ -84,19 +85,15 @@ NameFit CheckName(const char* name) {
 }
 
 // Creates the snapshot file and writes the records to it, all of them
-// with one write call: they lie in the table just as the file holds them.
+// with one write call: they lie in the table just as the file holds them,
+// line ends included.
 // A file that cannot be created is not reported: its write fails and the
 // snapshot is lost, which the matching reads as empty.
-void WriteSnapshotFile(const char* snapshotFileName, unsigned char* records, int count) {
+void WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records, int count) {
   // Emptied if it is still there (its deletion failed and was logged), so
   // that it holds exactly this listing and no tail of an older one.
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead | os::kAccessWrite,
                                  os::kShareRead, os::kCreateAlways);
-  for (int i = 0; i < count; ++i) {
-    unsigned char* record = records + static_cast<std::size_t>(i) * kRecordLength;
-    record[kCrOffset] = '\r';
-    record[kLfOffset] = '\n';
-  }
   if (count > 0) os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength);
   os::FileClose(file);
 }
@@ -119,59 +116,135 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names) {
   std::snprintf(names->mergedName, sizeof names->mergedName, "%sT.txt", stem);
 }
 
-void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
+bool HoldsOwnFiles(const char* folder) {
+  std::size_t length = std::strlen(startDirectory);
+  if (length == 0 || std::strncmp(folder, startDirectory, length) != 0) return false;
+  return folder[length] == '\0' ||
+         (folder[length] == os::kPathSeparator && folder[length + 1] == '\0');
+}
+
+bool IsOwnFileName(const char* name) {
+  if (std::strcmp(name, kLogFileName) == 0) return true;
+  for (int i = 1; i <= entryCount; ++i) {
+    SnapshotFileNames names = {};
+    MakeSnapshotFileNames(i, &names);
+    char lockName[kSnapshotNameCapacity + 8] = {};
+    std::snprintf(lockName, sizeof lockName, "%s%s", EntryAt(i).mutexName, os::kLockFileSuffix);
+    if (std::strcmp(name, names.oldName) == 0 || std::strcmp(name, names.newName) == 0 ||
+        std::strcmp(name, names.mergedName) == 0 ||
+        (os::kLockFileSuffix[0] != '\0' && std::strcmp(name, lockName) == 0)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// Lists the files of `folder` into `table`, sorted, bytes 97 and 98 set:
+// the records just as a snapshot file holds them. Returns their count, or
+// -1 when the folder cannot be listed. With `logged` false nothing is
+// written to the log, not even the files left out.
+int ListFolder(int index, const char* folder, unsigned char* table, bool logged) {
   if (std::strlen(folder) + kSearchPatternSuffix >= kSearchPatternCapacity) {
-    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::PathTooLongError());
-    WriteSnapshotFile(snapshotFileName, nullptr, 0);
-    return;
+    if (logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::PathTooLongError());
+    return -1;
   }
-
-  // The table belongs to this call alone: both watchers and the main thread
-  // may list at once, and 297 KB is too much for a thread's stack. It is
-  // set aside once here; nothing is allocated per file.
-  std::unique_ptr<unsigned char[]> table(
-      new (std::nothrow) unsigned char[static_cast<std::size_t>(kListingCapacity) * kRecordLength]);
-  if (!table) {
-    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
-    WriteSnapshotFile(snapshotFileName, nullptr, 0);
-    return;
-  }
+  // The start directory also holds this system's own files, which each
+  // scan writes: they are no files of the folder's.
+  const bool ownFiles = HoldsOwnFiles(folder);
   int count = 0;
-
   os::DirEntry entry;
   os::Handle search = os::DirSearchFirst(folder, &entry);
   if (search == os::kInvalidHandle) {
-    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
-    WriteSnapshotFile(snapshotFileName, nullptr, 0);
-    return;
+    if (logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
+    return -1;
   }
   do {
     if (entry.isDirectory) continue;  // ".", ".." and every sub-folder
+    if (ownFiles && IsOwnFileName(entry.name)) continue;
     switch (CheckName(entry.name)) {
       case NameFit::kTooLong:
         // A cut name would collide with others and start the program for a
         // path that does not exist, so the file stays out of the snapshot.
-        LogF("(%02d)... PutFileNamesInDir. Name too long(%s)", index, entry.name);
+        if (logged) LogF("(%02d)... PutFileNamesInDir. Name too long(%s)", index, entry.name);
         continue;
       case NameFit::kBlankEdged:
-        LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
+        if (logged) LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
         continue;
       case NameFit::kFits:
         break;
     }
     if (count >= kListingCapacity) {
-      LogF("(%02d)... PutFileNamesInDir. Table max ovser. max(%d)", index, kListingCapacity);
+      if (logged) {
+        LogF("(%02d)... PutFileNamesInDir. Table max ovser. max(%d)", index, kListingCapacity);
+      }
       continue;
     }
-    FillSnapshotRecord(table.get() + static_cast<std::size_t>(count) * kRecordLength, entry.name,
+    FillSnapshotRecord(table + static_cast<std::size_t>(count) * kRecordLength, entry.name,
                        entry.sizeLow, entry.lastWrite);
     ++count;
   } while (os::DirSearchNext(search, &entry));  // any failure ends the listing, unlogged
   os::DirSearchClose(search);
 
   unsigned char scratch[kRecordLength];
-  SortRecords(SortDescriptor{kRecordLength, count, 1, kKeyLength}, scratch, table.get());
-  WriteSnapshotFile(snapshotFileName, table.get(), count);
+  SortRecords(SortDescriptor{kRecordLength, count, 1, kKeyLength}, scratch, table);
+  for (int i = 0; i < count; ++i) {
+    unsigned char* record = table + static_cast<std::size_t>(i) * kRecordLength;
+    record[kCrOffset] = '\r';
+    record[kLfOffset] = '\n';
+  }
+  return count;
+}
+
+// The table belongs to its call alone: both watchers and the main thread
+// may list at once, and 297 KB is too much for a thread's stack. It is set
+// aside once per listing; nothing is allocated per file.
+std::unique_ptr<unsigned char[]> NewListingTable() {
+  return std::unique_ptr<unsigned char[]>(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(kListingCapacity) * kRecordLength]);
+}
+
+}  // namespace
+
+void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
+  std::unique_ptr<unsigned char[]> table = NewListingTable();
+  if (!table) {
+    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
+    WriteSnapshotFile(snapshotFileName, nullptr, 0);
+    return;
+  }
+  int count = ListFolder(index, folder, table.get(), true);
+  WriteSnapshotFile(snapshotFileName, table.get(), count < 0 ? 0 : count);
+}
+
+bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
+  std::unique_ptr<unsigned char[]> table = NewListingTable();
+  if (!table) return false;
+  int count = ListFolder(0, folder, table.get(), false);
+  if (count < 0) return false;
+  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
+                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
+  if (file == os::kInvalidHandle) return false;
+  const std::size_t expected = static_cast<std::size_t>(count) * kRecordLength;
+  std::size_t compared = 0;
+  bool same = true;
+  unsigned char block[kSnapshotBlockLength];
+  for (;;) {
+    long got = os::FileRead(file, block, sizeof block);
+    if (got <= 0) {
+      same = same && got == 0 && compared == expected;
+      break;
+    }
+    std::size_t length = static_cast<std::size_t>(got);
+    if (compared + length > expected || std::memcmp(block, table.get() + compared, length) != 0) {
+      same = false;
+      break;
+    }
+    compared += length;
+  }
+  os::FileClose(file);
+  return same;
 }
 
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records) {

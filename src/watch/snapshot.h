@@ -57,6 +57,17 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
 // 3000th; a folder that cannot be listed leaves the file empty.
 void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
 
+// True when `folder` is the start directory, where the log, the snapshot
+// files and the lock files of this system lie. A listing of it leaves
+// those out: every scan writes them.
+bool HoldsOwnFiles(const char* folder);
+bool IsOwnFileName(const char* name);
+
+// True when the files of `folder` are just those of the snapshot file
+// `snapshotFileName`, with the same size, date and time: a fresh scan
+// would find nothing to do. Writes nothing, not even to the log.
+bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
+
 // Shell sort in place by the descriptor's key, unsigned byte comparison.
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch,
                  unsigned char* records);

@@ -218,10 +218,23 @@ void DirChangesThread(void* parameter) {
   LogF("(%02d)...      Argument(%s)", index, entry.argument);
   LogF("(%02d)...      Current(%s)", index, entry.current);
 
+  // In the start directory every pass wakes the next one: its log lines
+  // and snapshot files are written there, and no platform tells this
+  // system's own writes from others' (Windows gives no names). Such a wake
+  // that finds the other files just as the old snapshot has them is an
+  // echo and passes without a scan and without a line, either of which
+  // would wake the next; a change made meanwhile wakes the next wait.
+  const bool ownFolder = HoldsOwnFiles(entry.folder);
+  SnapshotFileNames names = {};
+  MakeSnapshotFileNames(index, &names);
+
   int waitLimit = -1;
   bool failing = false;  // the last wait or re-arm failed at once
+  bool echo = false;     // the last wake was an echo of this system's writes
   for (;;) {
-    if (!failing) LogF("(%02d)...-Wait(Find...ChangeNotification) Folder(%s)", index, entry.folder);
+    if (!failing && !echo) {
+      LogF("(%02d)...-Wait(Find...ChangeNotification) Folder(%s)", index, entry.folder);
+    }
     // Without a notification (it could not be set up) the wait only ends
     // at the stop: the folder is never scanned.
     os::WaitResult woke = os::ChangeWatchWait(entry.changeHandle, waitLimit);
@@ -229,7 +242,11 @@ void DirChangesThread(void* parameter) {
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
-    if (woke == os::WaitResult::kSignalled || timedOut) {
+    echo = ownFolder && woke == os::WaitResult::kSignalled &&
+           FolderMatchesSnapshot(names.oldName, entry.folder);
+    if (echo) {
+      // Nothing to do, and nothing written.
+    } else if (woke == os::WaitResult::kSignalled || timedOut) {
       pending = ScanFolder(index);
       if (os::StopRequested()) return;
     } else {
