@@ -76,9 +76,15 @@ void Launch(int index, Command command, const unsigned char* record) {
   char argumentString[kArgumentStringCapacity];
   std::memset(argumentString, 0, sizeof argumentString);
   switch (command) {
-    case Command::kDelete: BuildDeleteCommand(index, record, argumentString); break;
-    case Command::kAddition: BuildAdditionCommand(index, record, argumentString); break;
-    case Command::kUpdate: BuildUpdateCommand(index, record, argumentString); break;
+    case Command::kDelete:
+      BuildDeleteCommand(index, record, argumentString);
+      break;
+    case Command::kAddition:
+      BuildAdditionCommand(index, record, argumentString);
+      break;
+    case Command::kUpdate:
+      BuildUpdateCommand(index, record, argumentString);
+      break;
   }
   LaunchCommand(index, argumentString);
 }
@@ -160,8 +166,7 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
     return true;
   }
   if (trace) {
-    LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags,
-         name.text);
+    LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags, name.text);
   }
   WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".

@@ -89,13 +89,21 @@ NameFit CheckName(const char* name) {
 // line ends included.
 // A file that cannot be created is not reported: its write fails and the
 // snapshot is lost, which the matching reads as empty.
-void WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records, int count) {
+// 0, or the system's error code when the file cannot be created or written
+// whole.
+int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records, int count) {
   // Emptied if it is still there (its deletion failed and was logged), so
   // that it holds exactly this listing and no tail of an older one.
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead | os::kAccessWrite,
                                  os::kShareRead, os::kCreateAlways);
-  if (count > 0) os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength);
+  if (file == os::kInvalidHandle) return os::LastError();
+  int error = 0;
+  if (count > 0 && !os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength)) {
+    error = os::LastError();
+    if (error == 0) error = -1;  // a short write sets no error code
+  }
   os::FileClose(file);
+  return error;
 }
 
 // The end of a snapshot file: the high-value key, above every real one,
@@ -207,15 +215,18 @@ std::unique_ptr<unsigned char[]> NewListingTable() {
 
 }  // namespace
 
-void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
+bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
   std::unique_ptr<unsigned char[]> table = NewListingTable();
   if (!table) {
     LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
     WriteSnapshotFile(snapshotFileName, nullptr, 0);
-    return;
+    return false;
   }
   int count = ListFolder(index, folder, table.get(), true);
-  WriteSnapshotFile(snapshotFileName, table.get(), count < 0 ? 0 : count);
+  int error = WriteSnapshotFile(snapshotFileName, table.get(), count < 0 ? 0 : count);
+  if (error == 0) return true;
+  LogF("(%02d)... PutFileNamesInDir. Write error(%s) Error(%d)", index, snapshotFileName, error);
+  return false;
 }
 
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {

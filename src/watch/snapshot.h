@@ -15,17 +15,17 @@ namespace wendrake {
 // SnapshotRecord layout: every field is followed by a NUL, the record ends
 // in CR LF, so a snapshot file reads as lines of text.
 constexpr int kRecordLength = 99;
-constexpr int kNameOffset = 0;     // "%-63s": the name, blank-filled
+constexpr int kNameOffset = 0;  // "%-63s": the name, blank-filled
 constexpr int kNameLength = 63;
-constexpr int kSizeOffset = 64;    // "%012d": low 32 bits of the size, signed
+constexpr int kSizeOffset = 64;  // "%012d": low 32 bits of the size, signed
 constexpr int kSizeLength = 12;
-constexpr int kDateOffset = 77;    // "%04d-%02d-%02d", local last-write date
+constexpr int kDateOffset = 77;  // "%04d-%02d-%02d", local last-write date
 constexpr int kDateLength = 10;
-constexpr int kTimeOffset = 88;    // "%02d:%02d:%02d", local last-write time
+constexpr int kTimeOffset = 88;  // "%02d:%02d:%02d", local last-write time
 constexpr int kTimeLength = 8;
 constexpr int kCrOffset = 97;
 constexpr int kLfOffset = 98;
-constexpr int kKeyLength = 64;     // MatchingKey: name field and its NUL
+constexpr int kKeyLength = 64;  // MatchingKey: name field and its NUL
 
 // The listing keeps at most this many files; each further one is logged.
 constexpr int kListingCapacity = 3000;
@@ -54,8 +54,10 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
 // number of the log lines. The file is emptied if it still exists. A name
 // that the record cannot give back whole (64 bytes or more, or a blank at
 // either end) is left out with a log line, as is every file past the
-// 3000th; a folder that cannot be listed leaves the file empty.
-void PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
+// 3000th; a folder that cannot be listed leaves the file empty. False, with
+// a log line, when the listing did not reach the file whole (a full disk):
+// the file then does not stand for the folder.
+bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
 
 // True when `folder` is the start directory, where the log, the snapshot
 // files and the lock files of this system lie. A listing of it leaves
@@ -69,8 +71,7 @@ bool IsOwnFileName(const char* name);
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
 
 // Shell sort in place by the descriptor's key, unsigned byte comparison.
-void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch,
-                 unsigned char* records);
+void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records);
 
 // Reads the next record into `record` (kRecordLength bytes). At the end of
 // the file, or on a read error, puts the high-value key into bytes 0-63

@@ -158,7 +158,14 @@ bool ScanFolder(int index) {
 
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
-  PutFileNamesInDir(index, names.newName, entry.folder);
+  if (!PutFileNamesInDir(index, names.newName, entry.folder)) {
+    // Matched, a listing that did not reach the disk would report every
+    // file that is there as deleted. The old snapshot stays as it is, and
+    // the scan is tried again after the wait limit, as for a file in use.
+    DeleteFileIfFound(names.newName);
+    Deq(entry, trace, lock);
+    return true;
+  }
   if (trace) {
     LogF("(%02d)...      Scanning folder(%s)", index, entry.folder);
     LogF("(%02d)...              TemFile(%s)", index, names.newName);

@@ -18,7 +18,8 @@ void DirChangesThread(void* parameter);
 
 // One scan of entry `index`, from taking its lock to giving it back.
 // Returns true when a file was left out of the new snapshot while still in
-// the folder (see outcomes.h), so the caller should scan again soon.
+// the folder (see outcomes.h), or the listing could not be written, so the
+// caller should scan again soon.
 bool ScanFolder(int index);
 
 // How long the next wait may last, in milliseconds (negative: no limit),

@@ -195,6 +195,19 @@ TEST_F(FaultPosixTest, QueueOverflowWhileTheLockIsHeldLosesNoChange) {
   EXPECT_EQ(Started(Records("out", expected.size())), expected);
 }
 
+// The listing cannot reach the disk (the new snapshot file leads to
+// /dev/full): the scan is given up with a line, not matched against an
+// empty listing that would report every file there as deleted, and is
+// tried again.
+TEST_F(FaultPosixTest, ListingThatCannotBeWrittenReportsNoFileDeleted) {
+  WriteWholeFile(At("in") / "a.txt", "a");
+  StartWatching(Record("AUD", "in", "out"));
+  fs::create_symlink("/dev/full", At("KSFF01N.txt"));
+  WriteWholeFile(At("in") / "b.txt", "b");
+  EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error("));
+  EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "b.txt", "-A")});
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace wendrake
