@@ -2,8 +2,8 @@
 // whose destruction runs the shutdown; in between it only receives the tray
 // icon's callbacks and the tray menu's commands. The tray icon is the
 // user's only way to end the program.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstring>
 
@@ -23,15 +23,16 @@ constexpr UINT kContinueCommand = 1003;
 
 // The texts are Shift-JIS (code page 932) bytes for the ANSI functions,
 // spelled as escapes so that this file's own encoding cannot change them.
-constexpr char kQuitItem[] = "Wendrake\x82\xcc\x8f\x49\x97\xb9";  // "Wendrake" + "no shuuryou": end Wendrake
-constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";               // "zokkou": continue
-constexpr char kQuitQuestion[] =                                   // end Wendrake? (full-width ?)
+constexpr char kQuitItem[] =
+    "Wendrake\x82\xcc\x8f\x49\x97\xb9";               // "Wendrake" + "no shuuryou": end Wendrake
+constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";  // "zokkou": continue
+constexpr char kQuitQuestion[] =                      // end Wendrake? (full-width ?)
     "Wendrake\x82\xf0\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
 HINSTANCE instance;
 HMENU trayMenu;
 NOTIFYICONDATAA trayIcon;
-UINT taskbarCreated;   // the shell's "I restarted" broadcast
+UINT taskbarCreated;    // the shell's "I restarted" broadcast
 bool shutDown = false;  // the shutdown sequence has run
 
 void AddTrayIcon(HWND window) {
@@ -46,7 +47,9 @@ void AddTrayIcon(HWND window) {
   Shell_NotifyIconA(NIM_ADD, &trayIcon);
 }
 
-void DeleteTrayIcon() { Shell_NotifyIconA(NIM_DELETE, &trayIcon); }
+void DeleteTrayIcon() {
+  Shell_NotifyIconA(NIM_DELETE, &trayIcon);
+}
 
 void MakeTrayMenu() {
   trayMenu = CreatePopupMenu();
@@ -54,7 +57,9 @@ void MakeTrayMenu() {
   AppendMenuA(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
 }
 
-void RequestShutdown(HWND window) { SendMessageA(window, WM_DESTROY, 0, 0); }
+void RequestShutdown(HWND window) {
+  SendMessageA(window, WM_DESTROY, 0, 0);
+}
 
 void StartUp(HWND window) {
   if (!wendrake::LoadConfiguration()) {

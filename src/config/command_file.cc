@@ -31,9 +31,13 @@ namespace {
 
 constexpr const char* kCommandFileName = "WKCommand.txt";
 
-bool IsShortRecord(const char* record) { return std::strlen(record) <= 7; }
+bool IsShortRecord(const char* record) {
+  return std::strlen(record) <= 7;
+}
 
-bool IsComment(const char* record) { return record[0] == '#'; }
+bool IsComment(const char* record) {
+  return record[0] == '#';
+}
 
 // The values of one record. Each buffer is as large as a record, so no value
 // can overrun it; whether a value fits its table field is checked apart.
@@ -45,9 +49,13 @@ struct RecordValues {
   char argument[kRecordCapacity];
 };
 
-bool FitsSetting(const char* value) { return std::strlen(value) < kSettingCapacity; }
+bool FitsSetting(const char* value) {
+  return std::strlen(value) < kSettingCapacity;
+}
 
-bool IsPathValue(const char* value) { return std::strlen(value) > 2 && FitsSetting(value); }
+bool IsPathValue(const char* value) {
+  return std::strlen(value) > 2 && FitsSetting(value);
+}
 
 // An over-long value rejects the record: cutting it would watch another
 // folder or start another program than the one written.
@@ -88,8 +96,8 @@ int LoadCommandFile() {
   // An unknown start directory, or one too long for the path, would make us
   // read some other folder's command file, or none at all: treat it as a
   // command file that cannot be opened.
-  bool pathUsable = startDirectory[0] != '\0' && length > 0 &&
-                    static_cast<std::size_t>(length) < sizeof path;
+  bool pathUsable =
+      startDirectory[0] != '\0' && length > 0 && static_cast<std::size_t>(length) < sizeof path;
   std::FILE* file = pathUsable ? os::TextOpenForRead(path) : nullptr;
   if (file == nullptr) {
     LogF("CmdFile Open error. FileName(%s)", path);

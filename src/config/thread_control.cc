@@ -10,7 +10,9 @@ namespace wendrake {
 ThreadControlEntry threadControlTable[kMaxEntries];
 std::int32_t entryCount = 0;
 
-ThreadControlEntry& EntryAt(int index) { return threadControlTable[index - 1]; }
+ThreadControlEntry& EntryAt(int index) {
+  return threadControlTable[index - 1];
+}
 
 bool HasFlag(const ThreadControlEntry& entry, int position) {
   static const char kLetters[] = "AUDT";
@@ -44,11 +46,24 @@ void ParseActionFlags(const char* action, char (&flags)[8]) {
   std::memcpy(flags, "    ", 4);
   for (const char* p = action; *p != '\0'; ++p) {
     switch (*p) {
-      case 'A': case 'a': flags[kFlagAdd] = 'A'; break;
-      case 'U': case 'u': flags[kFlagUpdate] = 'U'; break;
-      case 'D': case 'd': flags[kFlagDelete] = 'D'; break;
-      case 'T': case 't': flags[kFlagTrace] = 'T'; break;
-      default: break;
+      case 'A':
+      case 'a':
+        flags[kFlagAdd] = 'A';
+        break;
+      case 'U':
+      case 'u':
+        flags[kFlagUpdate] = 'U';
+        break;
+      case 'D':
+      case 'd':
+        flags[kFlagDelete] = 'D';
+        break;
+      case 'T':
+      case 't':
+        flags[kFlagTrace] = 'T';
+        break;
+      default:
+        break;
     }
   }
 }

@@ -22,13 +22,13 @@ constexpr int kFlagDelete = 2;  // 'D': "-D" for deleted files
 constexpr int kFlagTrace = 3;   // 'T': the detailed lines of each scan
 
 struct ThreadControlEntry {
-  std::int32_t index;         // 1 or 2, its place in the table
-  os::Handle threadHandle;    // the watcher thread, 0 while there is none
-  os::Handle changeHandle;    // the folder's change notification
-  std::uint32_t threadId;     // as thread creation reports it
-  os::Handle mutexHandle;     // the named lock, open for the whole run
-  char mutexName[8];          // "KSFF01": lock name and snapshot file stem
-  char actionFlags[8];        // "AUDT", a blank where a flag is not set
+  std::int32_t index;       // 1 or 2, its place in the table
+  os::Handle threadHandle;  // the watcher thread, 0 while there is none
+  os::Handle changeHandle;  // the folder's change notification
+  std::uint32_t threadId;   // as thread creation reports it
+  os::Handle mutexHandle;   // the named lock, open for the whole run
+  char mutexName[8];        // "KSFF01": lock name and snapshot file stem
+  char actionFlags[8];      // "AUDT", a blank where a flag is not set
   char folder[kSettingCapacity];
   char execute[kSettingCapacity];
   char current[kSettingCapacity];

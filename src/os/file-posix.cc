@@ -14,9 +14,13 @@
 namespace wendrake {
 namespace os {
 
-int LastError() { return errno; }
+int LastError() {
+  return errno;
+}
 
-int PathTooLongError() { return ENAMETOOLONG; }
+int PathTooLongError() {
+  return ENAMETOOLONG;
+}
 
 Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition) {
   int flags = O_CLOEXEC;  // started programs must not inherit our files
@@ -49,7 +53,9 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   return fd;
 }
 
-bool FileSeekEnd(Handle file) { return lseek(static_cast<int>(file), 0, SEEK_END) >= 0; }
+bool FileSeekEnd(Handle file) {
+  return lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
+}
 
 bool FileWrite(Handle file, const void* data, std::size_t length) {
   ssize_t written = write(static_cast<int>(file), data, length);
@@ -79,7 +85,9 @@ bool FileExists(const char* path) {
   return stat(path, &st) == 0;
 }
 
-bool FileDelete(const char* path) { return unlink(path) == 0; }
+bool FileDelete(const char* path) {
+  return unlink(path) == 0;
+}
 
 bool FileRename(const char* source, const char* target) {
   // MoveFileA refuses an existing target; rename(2) would replace it.

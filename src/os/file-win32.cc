@@ -6,9 +6,13 @@
 namespace wendrake {
 namespace os {
 
-int LastError() { return static_cast<int>(GetLastError()); }
+int LastError() {
+  return static_cast<int>(GetLastError());
+}
 
-int PathTooLongError() { return ERROR_FILENAME_EXCED_RANGE; }
+int PathTooLongError() {
+  return ERROR_FILENAME_EXCED_RANGE;
+}
 
 Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition) {
   DWORD desired = 0;
@@ -48,11 +52,17 @@ void FileClose(Handle file) {
   if (file != kInvalidHandle && file != 0) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
-bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool FileDelete(const char* path) { return DeleteFileA(path) != 0; }
+bool FileDelete(const char* path) {
+  return DeleteFileA(path) != 0;
+}
 
-bool FileRename(const char* source, const char* target) { return MoveFileA(source, target) != 0; }
+bool FileRename(const char* source, const char* target) {
+  return MoveFileA(source, target) != 0;
+}
 
 }  // namespace os
 }  // namespace wendrake

@@ -126,10 +126,10 @@ void LocalTimeNow(LocalTime* out);
 
 // One entry of a folder listing.
 struct DirEntry {
-  char name[260];       // the (long) name, NUL-terminated, no folder part
-  bool isDirectory;     // sub-folders, "." and ".." have it
+  char name[260];         // the (long) name, NUL-terminated, no folder part
+  bool isDirectory;       // sub-folders, "." and ".." have it
   std::uint32_t sizeLow;  // the low 32 bits of the size
-  LocalTime lastWrite;  // the last-write time in local time
+  LocalTime lastWrite;    // the last-write time in local time
 };
 
 // Starts listing the entries of `folder` and fills `first`. Returns

@@ -9,7 +9,9 @@
 namespace wendrake {
 namespace os {
 
-std::FILE* TextOpenForRead(const char* path) { return std::fopen(path, "re"); }
+std::FILE* TextOpenForRead(const char* path) {
+  return std::fopen(path, "re");
+}
 
 char* TextReadLine(char* buffer, int limit, std::FILE* file) {
   if (std::fgets(buffer, limit, file) == nullptr) return nullptr;

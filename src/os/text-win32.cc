@@ -6,7 +6,9 @@
 namespace wendrake {
 namespace os {
 
-std::FILE* TextOpenForRead(const char* path) { return std::fopen(path, "r"); }
+std::FILE* TextOpenForRead(const char* path) {
+  return std::fopen(path, "r");
+}
 
 char* TextReadLine(char* buffer, int limit, std::FILE* file) {
   return std::fgets(buffer, limit, file);
