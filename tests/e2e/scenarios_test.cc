@@ -155,9 +155,6 @@ TEST_F(ScenarioTest, FileHeldOpenIsStartedOnceAfterItIsClosed) {
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
   ASSERT_TRUE(Release("file"));
   EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "read.dat", "-A")});
-  Lines log = Log();
-  EXPECT_EQ(Count(log, "(01)... ... ... ... Adition(big.dat)"), 1);
-  EXPECT_EQ(Count(log, "(01)... ... ... ... Adition(read.dat)"), 1);
 }
 
 // A scan waits while another process holds its lock (the reader scenario
