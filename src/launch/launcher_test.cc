@@ -53,6 +53,22 @@ std::string BuildAddition(const std::string& name, bool launch = true) {
   return argumentString;
 }
 
+// The lines of entry 1's addition of `name` and its launch with `code`
+// (0: started), as the log cuts them.
+Lines Expected(const std::string& name, int code, const std::string& argumentString) {
+  const ThreadControlEntry& e = EntryAt(1);
+  Lines lines = {"(01)... ... ... ... Adition(" + name + ")",
+                 code == 0 ? "(01)... ... CreateProcess(Normal complete)"
+                           : "(01)... CreateProcess(Error) Code(" + std::to_string(code) + ")",
+                 "(01)... ... ... Folder(" + std::string(e.folder) + ")",
+                 "(01)... ... ... Execute(" + std::string(e.execute) + ")",
+                 "(01)... ... ... Argument(" + argumentString + ")",
+                 "(01)... ... ... Current(" + std::string(e.current) + ")",
+                 ""};
+  for (std::string& line : lines) line = line.substr(0, kLogTextMax);
+  return lines;
+}
+
 class LauncherTest : public ::testing::Test {
  protected:
   LauncherTest() : dir_(true), current_(dir_.path() / "current") {
@@ -68,20 +84,6 @@ class LauncherTest : public ::testing::Test {
     std::remove(kLogFileName);
   }
   std::string Folder(const std::string& name) const { return (dir_.path() / name).string(); }
-  // The lines one launch of entry 1's addition of `name` logs.
-  static Lines LaunchLines(const std::string& name, int code, const std::string& argumentString) {
-    const ThreadControlEntry& e = EntryAt(1);
-    Lines lines = {"(01)... ... ... ... Adition(" + name + ")",
-                   code == 0 ? "(01)... ... CreateProcess(Normal complete)"
-                             : "(01)... CreateProcess(Error) Code(" + std::to_string(code) + ")",
-                   std::string("(01)... ... ... Folder(") + e.folder + ")",
-                   std::string("(01)... ... ... Execute(") + e.execute + ")",
-                   "(01)... ... ... Argument(" + argumentString + ")",
-                   std::string("(01)... ... ... Current(") + e.current + ")",
-                   ""};
-    for (std::string& line : lines) line = line.substr(0, kLogTextMax);
-    return lines;
-  }
 
   testing::ScopedTempDir dir_;
   fs::path current_;
@@ -127,7 +129,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
     FreshLog();
     Set(1, c.folder, c.execute, c.current, "");
     std::string argumentString = BuildAddition("n");
-    EXPECT_EQ(CurrentLogTexts(), LaunchLines("n", c.code, argumentString)) << c.execute;
+    EXPECT_EQ(CurrentLogTexts(), Expected("n", c.code, argumentString)) << c.execute;
   }
   testing::ArgvRecord record;
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
@@ -135,10 +137,46 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   EXPECT_FALSE(fs::exists(current_ / "pwned"));
 }
 
-#ifndef _WIN32
-// The program is started from an argv, never through a shell: whatever a
-// name holds arrives as one argument and runs nothing. A bare EXECUTE is
-// looked up in PATH, a relative one counted from our directory.
+#ifdef _WIN32
+// A batch file as the program: CreateProcess hands the whole line to
+// cmd.exe, which expands %NAME% even inside quotes and, for some forms of
+// EXECUTE, strips the quotes around the path and runs what follows a '&':
+// a path holding either is refused, any other arrives whole.
+TEST_F(LauncherTest, BatchFileGetsTheQuotedPathWholeOrTheStartIsRefused) {
+  const std::string script = Folder("record.cmd");
+  testing::WriteWholeFile(script, "@\"" + Recorder() + "\" %*\r\n");
+  const std::string direct = script, quoted = "\"" + script + "\"", viaCmd = "cmd /c " + script,
+                    stripped = "CMD.EXE /c \"" + script + "\"";
+  const char* const kStarts = "(a) ^md pwned! (b)";
+  const std::tuple<std::string, const char*, bool> cases[] = {
+      // EXECUTE, name, refused
+      {direct, kStarts, false},          {quoted, kStarts, false},
+      {viaCmd, kStarts, false},          {direct, "it's;,=!x!`$(md pwned)`", false},
+      {direct, "a&md pwned&.txt", true}, {stripped, "a&md pwned&.txt", true},
+      {viaCmd, "%PATH%.txt", true},      {quoted, "x%.txt", true},
+      {stripped, "%0%1.txt", true},
+  };
+  int run = 0;
+  for (const auto& [execute, name, refused] : cases) {
+    fs::path current = dir_.path() / ("current" + std::to_string(run++));
+    fs::create_directory(current);
+    Set(1, Folder("in"), execute, current.string(), "job");
+    FreshLog();
+    std::string argumentString = BuildAddition(name);
+    EXPECT_EQ(CurrentLogTexts(), Expected(name, refused ? 123 : 0, argumentString)) << execute;
+    if (refused) continue;
+    // A line that cmd.exe had cut anywhere would not reach the recorder whole.
+    testing::ArgvRecord record;
+    ASSERT_TRUE(testing::WaitForArgvRecord(current, &record)) << execute << " " << name;
+    EXPECT_EQ(record["cmd"],
+              Lines{"\"" + Recorder() + "\" \"" + Folder("in") + "\\" + name + "\" -A job"});
+  }
+}
+#else
+// The program is started from an argv, never through a shell: a name
+// arrives as one argument (the end-to-end hostile names try many), ARGUMENT
+// is split at blanks, a bare EXECUTE is looked up in PATH, a relative one
+// counted from our directory.
 TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentOfTheProgramAndNothingElseRuns) {
   auto check = [&](const std::string& execute, const std::string& name, const std::string& first) {
     fs::remove_all(current_);
@@ -153,10 +191,8 @@ TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentOfTheProgramAndNothingElseRuns
     EXPECT_EQ(record["cwd"], Lines{current_.string()});
     EXPECT_FALSE(fs::exists(current_ / "pwned") || fs::exists(dir_.path() / "pwned")) << name;
   };
-  for (const char* name : {"it's \"q\" $(touch pwned) `touch pwned`;touch pwned", "100%s%n",
-                           "line\nbreak", "\xff\xfe not utf-8", "\" -A PROD  \"two\""}) {
-    check(Recorder(), name, Recorder());
-  }
+  check(Recorder(), "it's \"q\" $(touch pwned);touch pwned", Recorder());
+  check(Recorder(), "\" -A PROD  \"two\"", Recorder());
   check("  env  " + Recorder() + "  ", "a", Recorder());
   std::string relative = fs::relative(Recorder(), dir_.path()).string();
   check(relative, "a", relative);
@@ -179,43 +215,6 @@ TEST_F(LauncherTest, ProgramInheritsNoDescriptorBlockedSignalOrIgnoredChildSigna
   ASSERT_TRUE(testing::WaitForArgvRecord(current_, &record));
   EXPECT_EQ(record["fd"], Lines{});
   EXPECT_EQ(record["sig"], Lines{});
-}
-#endif
-
-#ifdef _WIN32
-// A batch file as the program: CreateProcess hands the whole line to
-// cmd.exe, which expands %NAME% even inside quotes and, for some forms of
-// EXECUTE, strips the quotes around the path and runs what follows a '&'.
-// A path holding either is refused; any other arrives whole.
-TEST_F(LauncherTest, BatchFileGetsTheQuotedPathWholeOrTheStartIsRefused) {
-  const std::string script = Folder("record.cmd");
-  testing::WriteWholeFile(script, "@\"" + Recorder() + "\" %*\r\n");
-  const std::string direct = script, quoted = "\"" + script + "\"", viaCmd = "cmd /c " + script,
-                    stripped = "CMD.EXE /c \"" + script + "\"";
-  const char* const kStarts = "(a) ^md pwned! (b)";
-  const std::tuple<std::string, const char*, bool> cases[] = {
-      // EXECUTE, name, refused
-      {direct, kStarts, false},          {quoted, kStarts, false},
-      {viaCmd, kStarts, false},          {direct, "it's;,=!x!`$(md pwned)`", false},
-      {direct, "a&md pwned&.txt", true}, {stripped, "a&md pwned&.txt", true},
-      {viaCmd, "%PATH%.txt", true},      {quoted, "x%.txt", true},
-      {stripped, "%0%1.txt", true},
-  };
-  int run = 0;
-  for (const auto& [execute, name, refused] : cases) {
-    fs::path current = dir_.path() / ("current" + std::to_string(run++));
-    fs::create_directory(current);
-    Set(1, Folder("in"), execute, current.string(), "job");
-    FreshLog();
-    std::string argumentString = BuildAddition(name);
-    EXPECT_EQ(CurrentLogTexts(), LaunchLines(name, refused ? 123 : 0, argumentString)) << execute;
-    if (refused) continue;
-    // A line that cmd.exe had cut anywhere would not reach the recorder whole.
-    testing::ArgvRecord record;
-    ASSERT_TRUE(testing::WaitForArgvRecord(current, &record)) << execute << " " << name;
-    EXPECT_EQ(record["cmd"],
-              Lines{"\"" + Recorder() + "\" \"" + Folder("in") + "\\" + name + "\" -A job"});
-  }
 }
 #endif
 

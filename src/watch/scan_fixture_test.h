@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -84,9 +85,7 @@ class ScanFixture : public ::testing::Test {
   }
 
   static int Count(const Lines& lines, const std::string& text) {
-    int n = 0;
-    for (const std::string& line : lines) n += line == text;
-    return n;
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
   }
 
   testing::ScopedTempDir start_;

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "log/log.h"
-#include "test_util.h"
+#include "watch/scan_fixture_test.h"
 
 namespace wendrake {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::CurrentLogTexts;
 using testing::WriteWholeFile;
-using Lines = std::vector<std::string>;
 
 // A record as it must stand in a snapshot file, built field by field.
 std::string Record(const std::string& name, const std::string& size, const std::string& date,
@@ -28,13 +26,8 @@ std::string Record(const std::string& name, const std::string& size, const std::
          "\r\n";
 }
 
-class SnapshotTest : public ::testing::Test {
+class SnapshotTest : public ScanFixture {
  protected:
-  SnapshotTest() : dir_(true) {
-    ResetLogForTesting();
-    fs::create_directory("in");
-  }
-  ~SnapshotTest() override { ResetLogForTesting(); }
   // Lists `folder` as entry 1 and gives the records of the snapshot.
   static Lines List(const std::string& folder = "in") {
     PutFileNamesInDir(1, "KSFF01N.txt", folder.c_str());
@@ -45,7 +38,6 @@ class SnapshotTest : public ::testing::Test {
     }
     return out;
   }
-  testing::ScopedTempDir dir_;
 };
 
 // Files only, in unsigned key order (a high byte sorts last), with the low

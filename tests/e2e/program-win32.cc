@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "program.h"
-#include "test_util.h"
 
 namespace wendrake {
 namespace testing {
@@ -24,36 +23,19 @@ std::string ProgramPath() {
 }
 
 Program::~Program() {
-  if (process_ == nullptr) return;
-  if (running_) {
-    TerminateProcess(static_cast<HANDLE>(process_), 1);
-    WaitForSingleObject(static_cast<HANDLE>(process_), 5000);
-  }
-  CloseHandle(static_cast<HANDLE>(process_));
+  if (!running()) return;
+  TerminateProcess(reinterpret_cast<HANDLE>(process_.id), 1);
+  WaitHelper(process_, 5000);
 }
 
 bool Program::Start(const std::filesystem::path& startDirectory, int showState) {
-  std::string path = ProgramPath(), commandLine = "\"" + path + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  if (showState >= 0) {
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(showState);
-  }
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      startDirectory.string().c_str(), &startup, &info)) {
-    return false;
-  }
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  pid_ = info.dwProcessId;
-  running_ = true;
-  return true;
+  process_ = StartProcess(ProgramPath(), {}, startDirectory.string(), showState);
+  pid_ = running() ? GetProcessId(reinterpret_cast<HANDLE>(process_.id)) : 0;
+  return running();
 }
 
 bool Program::RequestEnd(int /*signal*/) {
-  if (!running_) return false;
+  if (!running()) return false;
   // Its hidden main window, once start-up, which runs inside the window's
   // creation, has made it.
   HWND window = nullptr;
@@ -69,18 +51,6 @@ bool Program::RequestEnd(int /*signal*/) {
       },
       20000);
   return window != nullptr && PostMessageA(window, WM_CLOSE, 0, 0);
-}
-
-bool Program::WaitForExit(double seconds, int* exitCode) {
-  DWORD code = 0;
-  if (!running_ || WaitForSingleObject(static_cast<HANDLE>(process_),
-                                       static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0) {
-    return false;
-  }
-  GetExitCodeProcess(static_cast<HANDLE>(process_), &code);
-  *exitCode = static_cast<int>(code);
-  running_ = false;
-  return true;
 }
 
 }  // namespace testing

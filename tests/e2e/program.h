@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "test_util.h"
+
 namespace wendrake {
 namespace testing {
 
@@ -28,15 +30,18 @@ class Program {
   bool RequestEnd(int signal = 15);
 
   // Waits up to `seconds` for it to end; true with its exit code if it did.
-  bool WaitForExit(double seconds, int* exitCode);
+  bool WaitForExit(double seconds, int* exitCode) {
+    if (!running()) return false;
+    *exitCode = WaitHelper(process_, static_cast<int>(seconds * 1000));
+    return !running();
+  }
 
-  bool running() const { return running_; }
+  bool running() const { return process_.id != 0; }
   long long pid() const { return pid_; }
 
  private:
+  HelperProcess process_;
   long long pid_ = 0;
-  void* process_ = nullptr;  // the process handle on Windows
-  bool running_ = false;
 };
 
 }  // namespace testing

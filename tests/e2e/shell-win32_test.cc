@@ -45,31 +45,20 @@ std::vector<std::pair<HWND, DWORD>> AllWindows() {
 
 class ShellTest : public WatchingTest {
  protected:
-  // A visible window of `className` that the program owns, once there.
-  HWND Shown(const char* className) {
+  // A window of `className` that the program owns, a visible one when
+  // `visible`, once there.
+  HWND Owned(const char* className, bool visible = true) {
     HWND found = nullptr;
     PollUntil([&] {
       for (auto [window, owner] : AllWindows()) {
-        if (owner == program_.pid() && IsWindowVisible(window) && ClassOf(window) == className) {
+        if (owner == program_.pid() && (!visible || IsWindowVisible(window)) &&
+            ClassOf(window) == className) {
           found = window;
         }
       }
       return found != nullptr;
     });
     return found;
-  }
-  HWND Window(const char* className) {  // any, visible or not
-    for (auto [window, owner] : AllWindows()) {
-      if (owner == program_.pid() && ClassOf(window) == className) return window;
-    }
-    return nullptr;
-  }
-  // Keys as the keyboard queues them for the thread that runs the menu or box.
-  static void Press(HWND window, std::vector<WPARAM> keys) {
-    for (WPARAM key : keys) {
-      PostMessageA(window, WM_KEYDOWN, key, 1);
-      PostMessageA(window, WM_KEYUP, key, 0xC0000001);
-    }
   }
 };
 
@@ -84,11 +73,11 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   // Shown as a launcher may ask, the window must stay hidden all the same.
   WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
   ASSERT_TRUE(program_.Start(start_.path(), SW_SHOWMAXIMIZED));
-  HWND hidden = nullptr;
-  ASSERT_TRUE(PollUntil([&] { return (hidden = Window("Kestrone")) != nullptr; }));
+  HWND hidden = Owned("Kestrone", false);
+  ASSERT_NE(hidden, nullptr);
   // Posted callbacks wait in the queue until the start-up is done.
   PostMessageA(hidden, 1001, 1000, WM_LBUTTONDBLCLK);  // the icon's callback
-  HWND box = Shown("#32770");
+  HWND box = Owned("#32770");
   ASSERT_NE(box, nullptr);
   EXPECT_FALSE(IsWindowVisible(hidden));
   EXPECT_EQ(TextOf(box), "Wendrake");
@@ -112,9 +101,13 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
     ADD_FAILURE() << "no tray icon window: not under Wine?";
     PostMessageA(hidden, 1001, 1000, WM_RBUTTONDOWN);
   }
-  HWND menu = Shown("#32768");
+  HWND menu = Owned("#32768");
   ASSERT_NE(menu, nullptr);
-  Press(menu, {VK_DOWN, VK_RETURN});  // the first item
+  // The first item, with keys as the keyboard queues them for the menu's thread.
+  for (WPARAM key : {VK_DOWN, VK_RETURN}) {
+    PostMessageA(menu, WM_KEYDOWN, key, 1);
+    PostMessageA(menu, WM_KEYUP, key, 0xC0000001);
+  }
   int code = -1;
   ASSERT_TRUE(program_.WaitForExit(30, &code));
   EXPECT_EQ(code, 0);

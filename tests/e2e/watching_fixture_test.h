@@ -102,15 +102,16 @@ class WatchingTest : public ::testing::Test {
     return ReadArgvRecords(At(folder));
   }
 
-  // What the program should be started with for `name` in `in`: the argv
-  // (joined by '|') on Linux, the command line on Windows.
+  // What the program should be started with for `name` in `in`: each argv
+  // element ended by a NUL, which no name holds, on Linux; the command line
+  // on Windows.
   std::string Expected(const std::string& in, const std::string& name, const std::string& flag,
                        const std::string& argument = "job") const {
     std::string path = Path(in) + kSeparator + name;
 #ifdef _WIN32
     return HelperProgram("argv_recorder") + " \"" + path + "\" " + flag + " " + argument;
 #else
-    return HelperProgram("argv_recorder") + "|" + path + "|" + flag + "|" + argument;
+    return HelperProgram("argv_recorder") + '\0' + path + '\0' + flag + '\0' + argument + '\0';
 #endif
   }
 
@@ -119,7 +120,7 @@ class WatchingTest : public ::testing::Test {
     return record["cmd"].empty() ? "" : record["cmd"][0];
 #else
     std::string line;
-    for (const std::string& arg : record["arg"]) line += (line.empty() ? "" : "|") + arg;
+    for (const std::string& arg : record["arg"]) line += arg + '\0';
     return line;
 #endif
   }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -11,7 +12,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <errno.h>
 #include <spawn.h>
 #include <sys/wait.h>
 extern char** environ;
@@ -108,58 +108,66 @@ bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
   return true;
 }
 
+HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
+  return StartProcess(HelperProgram(name), args);
+}
+
 #ifdef _WIN32
 
-HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
-  std::string program = HelperProgram(name), line = "\"" + program + "\"";
+HelperProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& directory, int showState) {
+  std::string line = "\"" + program + "\"";
   for (const std::string& arg : args) line += " \"" + arg + "\"";
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION started = {};
-  HelperProcess helper;
-  if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &started)) {
-    CloseHandle(started.hThread);
-    helper.id = reinterpret_cast<std::intptr_t>(started.hProcess);
+  if (showState >= 0) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
   }
-  return helper;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      directory.empty() ? nullptr : directory.c_str(), &startup, &started)) {
+    return {};
+  }
+  CloseHandle(started.hThread);
+  return {reinterpret_cast<std::intptr_t>(started.hProcess)};
 }
 
-int WaitHelper(HelperProcess& helper) {
-  if (helper.id == 0) return -1;
+int WaitHelper(HelperProcess& helper, int timeoutMs) {
   HANDLE process = reinterpret_cast<HANDLE>(helper.id);
+  DWORD code = 0, wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  if (process == nullptr || WaitForSingleObject(process, wait) != WAIT_OBJECT_0) return -1;
   helper.id = 0;
-  DWORD code = 0;
-  bool ended =
-      WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+  bool ended = GetExitCodeProcess(process, &code);
   CloseHandle(process);
   return ended ? static_cast<int>(code) : -1;
 }
 
 #else
 
-HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
-  std::string program = HelperProgram(name);
-  std::vector<char*> argv = {&program[0]};
+HelperProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& directory, int /*showState*/) {
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   pid_t pid = 0;
-  HelperProcess helper;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
-    helper.id = pid;
-  }
-  return helper;
+  bool started = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return {started ? pid : 0};
 }
 
-int WaitHelper(HelperProcess& helper) {
-  if (helper.id == 0) return -1;
-  pid_t pid = static_cast<pid_t>(helper.id);
-  helper.id = 0;
+int WaitHelper(HelperProcess& helper, int timeoutMs) {
+  pid_t pid = static_cast<pid_t>(helper.id), ended = 0;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  if (pid == 0 || !PollUntil([&] { return (ended = waitpid(pid, &status, WNOHANG)) != 0; },
+                             timeoutMs < 0 ? INT_MAX : timeoutMs)) {
+    return -1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  helper.id = 0;
+  return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif

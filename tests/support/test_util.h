@@ -52,12 +52,19 @@ struct HelperProcess {
   std::intptr_t id = 0;  // the process handle (Windows) or pid (Linux); 0: none
 };
 
-// Starts a helper program, each of `args` one argument (on Windows one with
-// no double quote and no backslash at its end), without waiting.
+// Starts `program` (looked up in PATH on Linux when bare) with `args`, each
+// one argument (on Windows one with no double quote and no backslash at its
+// end), in `directory` (empty: this one), without waiting. On Windows a
+// `showState` of 0 or more is handed over as a launcher's SW_... show state.
+HelperProcess StartProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& directory = "", int showState = -1);
+// The same for a helper program.
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args);
 
-// Waits for the helper to end: its exit code, -1 if it did not end well.
-int WaitHelper(HelperProcess& helper);
+// Waits up to `timeoutMs` (-1: as long as it takes) for the process to end:
+// its exit code, -1 if it did not end well or in time (`helper.id` stays
+// set while it runs on).
+int WaitHelper(HelperProcess& helper, int timeoutMs = -1);
 
 }  // namespace testing
 }  // namespace wendrake

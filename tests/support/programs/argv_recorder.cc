@@ -34,12 +34,6 @@ int main(int argc, char** argv) {
 #else
   if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
   unsigned long pid = static_cast<unsigned long>(getpid());
-  // Listed before the record is opened, which takes a descriptor itself.
-  char fds[64][16];
-  int fdCount = 0;
-  for (int fd = 3; fd < 1024 && fdCount < 64; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1) std::snprintf(fds[fdCount++], sizeof fds[0], "%d", fd);
-  }
 #endif
   std::snprintf(temporary, sizeof temporary, "record-%lu.tmp", pid);
   std::snprintf(final, sizeof final, "record-%lu.txt", pid);
@@ -52,7 +46,11 @@ int main(int argc, char** argv) {
   Put(out, "cmd", GetCommandLineA());
 #else
   for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
-  for (int i = 0; i < fdCount; ++i) Put(out, "fd", fds[i]);
+  for (int fd = 3; fd < 1024; ++fd) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", fd);
+    if (fd != fileno(out) && fcntl(fd, F_GETFD) != -1) Put(out, "fd", number);
+  }
   sigset_t blocked;
   sigprocmask(SIG_BLOCK, nullptr, &blocked);
   bool any = false;
