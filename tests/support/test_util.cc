@@ -167,7 +167,9 @@ int WaitHelper(HelperProcess& helper, int timeoutMs) {
     return -1;
   }
   helper.id = 0;
-  return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (ended != pid) return -1;
+  // As a shell reports it: a program ended by a signal gives 128 + signal.
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 #endif

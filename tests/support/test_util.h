@@ -62,8 +62,8 @@ HelperProcess StartProcess(const std::string& program, const std::vector<std::st
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args);
 
 // Waits up to `timeoutMs` (-1: as long as it takes) for the process to end:
-// its exit code, -1 if it did not end well or in time (`helper.id` stays
-// set while it runs on).
+// its exit code (128 + the signal on Linux if one ended it), -1 if it did
+// not end in time (`helper.id` stays set while it runs on).
 int WaitHelper(HelperProcess& helper, int timeoutMs = -1);
 
 }  // namespace testing
