@@ -2,8 +2,9 @@
 // whose destruction runs the shutdown; in between it only receives the tray
 // icon's callbacks and the tray menu's commands. The tray icon is the
 // user's only way to end the program.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstring>
 
