@@ -19,15 +19,15 @@
 #include <thread>
 
 #include "argv_record.h"
+#include "faults_fixture_test.h"
 #include "program.h"
 #include "test_util.h"
-#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
 namespace {
 
-class FaultPosixTest : public WatchingTest {
+class FaultPosixTest : public FaultTest {
  protected:
   ~FaultPosixTest() override {
     ReleaseLock();
@@ -41,30 +41,6 @@ class FaultPosixTest : public WatchingTest {
     return name;
   }
 
-  // Another process takes entry 1's lock (its lock file) until ReleaseLock.
-  void HoldLock() {
-    holder_ = StartHelper("lock_holder", {Path("KSFF01"), Path("lock.held"), Path("lock.release")});
-    ASSERT_NE(holder_.id, 0);
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
-  }
-
-  void ReleaseLock() {
-    if (holder_.id == 0) return;
-    WriteWholeFile(At("lock.release"), "");
-    EXPECT_EQ(WaitHelper(holder_), 0);
-    holder_ = HelperProcess{};
-    fs::remove(At("lock.held"));
-    fs::remove(At("lock.release"));
-  }
-
-  // True when the log gains no line for two seconds: nothing runs by itself.
-  bool LogStaysStill() const {
-    std::uintmax_t size = fs::file_size(At("Wendrake.log"));
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    return fs::file_size(At("Wendrake.log")) == size;
-  }
-
-  HelperProcess holder_;
   bool mounted_ = false;
 };
 
