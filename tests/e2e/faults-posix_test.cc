@@ -19,18 +19,18 @@
 #include <thread>
 
 #include "argv_record.h"
-#include "faults_fixture_test.h"
 #include "program.h"
 #include "test_util.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
 namespace {
 
-class FaultPosixTest : public FaultTest {
+class FaultPosixTest : public WatchingTest {
  protected:
   ~FaultPosixTest() override {
-    ReleaseLock();
+    Release("lock");
     // Lazily: the program may still hold its log there until it ends.
     if (mounted_) umount2(At("full").c_str(), MNT_DETACH);
   }
@@ -126,7 +126,7 @@ TEST_F(FaultPosixTest, TenThousandFilesAtOnceKeepTheListingAt3000) {
   // Names of one file: made fast, and each a file of its own to a listing.
   WriteWholeFile(At("one"), "");
   for (int i = 0; i < 10000; ++i) fs::create_hard_link(At("one"), At("in") / Name("f", i));
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   ASSERT_TRUE(PollUntil([&] { return LogStaysStill(); }, 60000));
   EXPECT_EQ(fs::file_size(At("KSFF01O.txt")), 3000u * 99u);
   int before = Count(Log(), kOverflow);
@@ -167,7 +167,7 @@ TEST_F(FaultPosixTest, QueueOverflowWhileTheLockIsHeldLosesNoChange) {
     }
   }
   for (int i = 0; i < kFiles; ++i) WriteWholeFile(At("in") / Name("g", i), "new");
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   EXPECT_EQ(Started(Records("out", expected.size())), expected);
 }
 

@@ -13,13 +13,15 @@
 #include <thread>
 
 #include "argv_record.h"
-#include "faults_fixture_test.h"
 #include "program.h"
 #include "test_util.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
 namespace {
+
+using FaultTest = WatchingTest;
 
 // The lock of entry 1 is never given back: its scan waits, entry 2 goes on
 // working, and the end request still ends the run normally.
@@ -40,7 +42,7 @@ TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back(), "Ended - AllEndThread");
   EXPECT_EQ(Count(log, "(01)...      -e- ENQ(ok)"), 0);
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
 }
 
