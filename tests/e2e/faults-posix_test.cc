@@ -30,7 +30,7 @@ namespace {
 class FaultPosixTest : public WatchingTest {
  protected:
   ~FaultPosixTest() override {
-    ReleaseLock();
+    Release("lock");
     // Lazily: the program may still hold its log there until it ends.
     if (mounted_) umount2(At("full").c_str(), MNT_DETACH);
   }
@@ -41,30 +41,6 @@ class FaultPosixTest : public WatchingTest {
     return name;
   }
 
-  // Another process takes entry 1's lock (its lock file) until ReleaseLock.
-  void HoldLock() {
-    holder_ = StartHelper("lock_holder", {Path("KSFF01"), Path("lock.held"), Path("lock.release")});
-    ASSERT_NE(holder_.id, 0);
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
-  }
-
-  void ReleaseLock() {
-    if (holder_.id == 0) return;
-    WriteWholeFile(At("lock.release"), "");
-    EXPECT_EQ(WaitHelper(holder_), 0);
-    holder_ = HelperProcess{};
-    fs::remove(At("lock.held"));
-    fs::remove(At("lock.release"));
-  }
-
-  // True when the log gains no line for two seconds: nothing runs by itself.
-  bool LogStaysStill() const {
-    std::uintmax_t size = fs::file_size(At("Wendrake.log"));
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    return fs::file_size(At("Wendrake.log")) == size;
-  }
-
-  HelperProcess holder_;
   bool mounted_ = false;
 };
 
@@ -150,7 +126,7 @@ TEST_F(FaultPosixTest, TenThousandFilesAtOnceKeepTheListingAt3000) {
   // Names of one file: made fast, and each a file of its own to a listing.
   WriteWholeFile(At("one"), "");
   for (int i = 0; i < 10000; ++i) fs::create_hard_link(At("one"), At("in") / Name("f", i));
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   ASSERT_TRUE(PollUntil([&] { return LogStaysStill(); }, 60000));
   EXPECT_EQ(fs::file_size(At("KSFF01O.txt")), 3000u * 99u);
   int before = Count(Log(), kOverflow);
@@ -191,7 +167,7 @@ TEST_F(FaultPosixTest, QueueOverflowWhileTheLockIsHeldLosesNoChange) {
     }
   }
   for (int i = 0; i < kFiles; ++i) WriteWholeFile(At("in") / Name("g", i), "new");
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   EXPECT_EQ(Started(Records("out", expected.size())), expected);
 }
 

@@ -1,8 +1,9 @@
 // The program under faults that every platform can stage: an entry's lock
 // that another process never gives back, a snapshot file that cannot take
 // its name, the start directory watched as a folder, a watched folder that
-// goes and comes back, and two instances in one start directory. Each fault is checked by what
-// users see: the started programs, the log and the end of the run.
+// goes and comes back, and two instances in one start directory. Each fault
+// is checked by what users see: the started programs, the log and the end
+// of the run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,44 +21,7 @@ namespace wendrake {
 namespace testing {
 namespace {
 
-class FaultTest : public WatchingTest {
- protected:
-  ~FaultTest() override { ReleaseLock(); }
-
-  // Another process takes entry 1's lock and keeps it until ReleaseLock.
-  void HoldLock() {
-#ifdef _WIN32
-    std::string name = "KSFF01";  // mutex names are the same for every process
-#else
-    std::string name = Path("KSFF01");  // the lock file is in the start directory
-#endif
-    holder_ = StartHelper("lock_holder", {name, Path("lock.held"), Path("lock.release")});
-    ASSERT_NE(holder_.id, 0);
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
-  }
-
-  void ReleaseLock() {
-    if (holder_.id == 0) return;
-    WriteWholeFile(At("lock.release"), "");
-    EXPECT_EQ(WaitHelper(holder_), 0);
-    holder_ = HelperProcess{};
-  }
-
-  // True when the log gains no line for two seconds: nothing runs by itself.
-  bool LogStaysStill() const {
-    std::uintmax_t size = fs::file_size(At("Wendrake.log"));
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    return fs::file_size(At("Wendrake.log")) == size;
-  }
-
-  // Puts a finished file into `folder` by one rename: one change, one scan.
-  void DropIn(const std::string& folder, const std::string& name) {
-    WriteWholeFile(At(name + ".new"), name);
-    fs::rename(At(name + ".new"), At(folder) / name);
-  }
-
-  HelperProcess holder_;
-};
+using FaultTest = WatchingTest;
 
 // The lock of entry 1 is never given back: its scan waits, entry 2 goes on
 // working, and the end request still ends the run normally.
@@ -78,7 +42,7 @@ TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back(), "Ended - AllEndThread");
   EXPECT_EQ(Count(log, "(01)...      -e- ENQ(ok)"), 0);
-  ReleaseLock();
+  ASSERT_TRUE(Release("lock"));
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
 }
 

@@ -21,50 +21,7 @@ namespace wendrake {
 namespace testing {
 namespace {
 
-class ScenarioTest : public WatchingTest {
- protected:
-  ~ScenarioTest() override {
-    // Whatever a failed test left holding lets go before the program ends.
-    Release("file");
-    Release("lock");
-  }
-
-  // Another process opens in/`name` in `mode` (see file_holder) until
-  // Release("file").
-  void HoldFile(const std::string& mode, const std::string& name) {
-    holders_["file"].push_back(StartHelper(
-        "file_holder",
-        {mode, Path("in") + kSeparator + name, Path("file.held"), Path("file.release")}));
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
-  }
-
-  // Another process takes entry 1's lock until Release("lock"): a named
-  // mutex on Windows; on Linux flock(1) on the lock file, as a script would.
-  void HoldLock() {
-#ifdef _WIN32
-    holders_["lock"].push_back(
-        StartHelper("lock_holder", {"KSFF01", Path("lock.held"), Path("lock.release")}));
-#else
-    const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
-    holders_["lock"].push_back(
-        StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str()));
-#endif
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
-  }
-
-  // Lets the holders go; true when each of them ended well.
-  bool Release(const std::string& what) {
-    WriteWholeFile(At(what + ".release"), "");
-    bool ok = true;
-    for (HelperProcess& helper : holders_[what]) ok &= WaitHelper(helper) == 0;
-    holders_[what].clear();
-    fs::remove(At(what + ".held"));
-    fs::remove(At(what + ".release"));
-    return ok;
-  }
-
-  std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
-};
+using ScenarioTest = WatchingTest;
 
 TEST_F(ScenarioTest, NoCommandFileEndsAtOnceWithExitCodeZero) {
   ASSERT_TRUE(program_.Start(start_.path()));
@@ -155,30 +112,6 @@ TEST_F(ScenarioTest, FileHeldOpenIsStartedOnceAfterItIsClosed) {
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
   ASSERT_TRUE(Release("file"));
   EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "read.dat", "-A")});
-}
-
-// A scan waits while another process holds its lock (the reader scenario
-// shows it going on once the lock is given back), and the shutdown does not
-// wait for the lock: the waiting watcher is ended where it waits, nothing
-// is started, and the program ends normally.
-TEST_F(ScenarioTest, LockHeldElsewhereHoldsTheScanOffAndTheEndRequestDoesNotWait) {
-  const std::string enq = "(01)...      -s- ENQ(KSFF01) OpenMutex",
-                    got = "(01)...      -e- ENQ(ok)";
-  StartWatching(Record("AT", "in", "out"));
-  HoldLock();
-  Lines before = Log();
-  WriteWholeFile(At("in") / "late.txt", "x");
-  ASSERT_TRUE(WaitForLog(enq, CountStarting(before, enq) + 1)) << Joined(Log());
-  // Time enough for a scan that the lock failed to hold off to show.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  EXPECT_EQ(Count(Log(), got), Count(before, got));
-  ASSERT_TRUE(program_.RequestEnd());
-  int code = -1;
-  ASSERT_TRUE(program_.WaitForExit(60, &code));
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(Log().back(), "Ended - AllEndThread");
-  ASSERT_TRUE(Release("lock"));
-  EXPECT_EQ(CountArgvRecords(At("out")), 0);
 }
 
 // Both watchers scan many files at once, tracing all the while: every log

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,10 @@ class WatchingTest : public ::testing::Test {
     for (const char* folder : {"in", "out", "in2", "out2"}) fs::create_directory(At(folder));
   }
   ~WatchingTest() override {
-    // Whatever the test did to it, the program must end normally when asked.
+    // Whatever a failed test left holding lets go first; then, whatever the
+    // test did to it, the program must end normally when asked.
+    Release("file");
+    Release("lock");
     if (!program_.running()) return;
     EXPECT_TRUE(program_.RequestEnd());
     int code = -1;
@@ -136,8 +140,55 @@ class WatchingTest : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
   }
 
+  // Another process opens in/`name` in `mode` (see file_holder) until
+  // Release("file").
+  void HoldFile(const std::string& mode, const std::string& name) {
+    holders_["file"].push_back(StartHelper(
+        "file_holder",
+        {mode, Path("in") + kSeparator + name, Path("file.held"), Path("file.release")}));
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
+  }
+
+  // Another process takes entry 1's lock until Release("lock"): a named
+  // mutex on Windows; on Linux flock(1) on the lock file, as a script would.
+  void HoldLock() {
+#ifdef _WIN32
+    holders_["lock"].push_back(
+        StartHelper("lock_holder", {"KSFF01", Path("lock.held"), Path("lock.release")}));
+#else
+    const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
+    holders_["lock"].push_back(
+        StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str()));
+#endif
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
+  }
+
+  // Lets the holders go; true when each of them ended well.
+  bool Release(const std::string& what) {
+    WriteWholeFile(At(what + ".release"), "");
+    bool ok = true;
+    for (HelperProcess& helper : holders_[what]) ok &= WaitHelper(helper) == 0;
+    holders_[what].clear();
+    fs::remove(At(what + ".held"));
+    fs::remove(At(what + ".release"));
+    return ok;
+  }
+
+  // True when the log gains no line for two seconds: nothing runs by itself.
+  bool LogStaysStill() const {
+    std::uintmax_t size = fs::file_size(At("Wendrake.log"));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return fs::file_size(At("Wendrake.log")) == size;
+  }
+
+  // Puts a finished file into `folder` by one rename: one change, one scan.
+  void DropIn(const std::string& folder, const std::string& name) {
+    WriteWholeFile(At(name + ".new"), name);
+    fs::rename(At(name + ".new"), At(folder) / name);
+  }
   ScopedTempDir start_;
   Program program_;
+  std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
 };
 
 }  // namespace testing
