@@ -372,22 +372,26 @@ Tool MakeTool(const Scratch& scratch, const std::string& name) {
   return tool;
 }
 
+// The floor, this program's own inotify loop, as the tool `name`; with
+// `listing`, the floor that also lists the folder into a new file.
+Tool StartFloor(const Scratch& scratch, const std::string& name, const std::string& recorder,
+                bool listing) {
+  Tool floor = MakeTool(scratch, name);
+  std::vector<std::string> args = {Here() + "/watch_bench", "floor", floor.folder, recorder,
+                                   floor.results};
+  if (listing) args.push_back(scratch / (name + "/listing.txt"));
+  floor.pid = Start(args, scratch / name, scratch / (name + "/output.txt"));
+  return floor;
+}
+
 int Latency(int trials) {
   const std::string recorder = Here() + "/start_recorder";
   const std::string program = Env("WENDRAKE_PROGRAM", Here() + "/../wendrake");
   Scratch scratch;
   std::vector<Tool> tools;
 
-  Tool floor = MakeTool(scratch, "floor");
-  floor.pid = Start({Here() + "/watch_bench", "floor", floor.folder, recorder, floor.results},
-                    scratch / "floor", scratch / "floor/output.txt");
-  tools.push_back(floor);
-
-  Tool listing = MakeTool(scratch, "floor+listing");
-  listing.pid = Start({Here() + "/watch_bench", "floor", listing.folder, recorder, listing.results,
-                       scratch / "floor+listing/listing.txt"},
-                      scratch / "floor+listing", scratch / "floor+listing/output.txt");
-  tools.push_back(listing);
+  tools.push_back(StartFloor(scratch, "floor", recorder, false));
+  tools.push_back(StartFloor(scratch, "floor+listing", recorder, true));
 
   Tool loop = MakeTool(scratch, "inotifywait");
   loop.pid = Start({"bash", "-c",
@@ -439,10 +443,7 @@ int Wine(int trials) {
   const std::string recorder = Here() + "/start_recorder";
   Scratch scratch;
   std::vector<Tool> tools;
-  Tool floor = MakeTool(scratch, "floor");
-  floor.pid = Start({Here() + "/watch_bench", "floor", floor.folder, recorder, floor.results},
-                    scratch / "floor", scratch / "floor/output.txt");
-  tools.push_back(floor);
+  tools.push_back(StartFloor(scratch, "floor", recorder, false));
 
   Tool wendrake = MakeTool(scratch, "Wendrake.exe-under-Wine");
   std::string base = fs::path(wendrake.folder).parent_path().string();
