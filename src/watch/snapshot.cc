@@ -131,23 +131,38 @@ bool HoldsOwnFiles(const char* folder) {
          (folder[length] == os::kPathSeparator && folder[length + 1] == '\0');
 }
 
-bool IsOwnFileName(const char* name) {
-  if (std::strcmp(name, kLogFileName) == 0) return true;
+namespace {
+
+// This system's own files in the start directory: the log, and for each
+// entry its three snapshot files and, where a lock is a file, its lock
+// file. Made once per listing rather than once per file listed.
+struct OwnFileNames {
+  int count = 0;
+  char names[1 + 4 * kMaxEntries][kSnapshotNameCapacity + 8] = {};
+};
+
+void MakeOwnFileNames(OwnFileNames* own) {
+  auto add = [own](const char* stem, const char* suffix) {
+    std::snprintf(own->names[own->count++], sizeof own->names[0], "%s%s", stem, suffix);
+  };
+  add(kLogFileName, "");
   for (int i = 1; i <= entryCount; ++i) {
     SnapshotFileNames names = {};
     MakeSnapshotFileNames(i, &names);
-    char lockName[kSnapshotNameCapacity + 8] = {};
-    std::snprintf(lockName, sizeof lockName, "%s%s", EntryAt(i).mutexName, os::kLockFileSuffix);
-    if (std::strcmp(name, names.oldName) == 0 || std::strcmp(name, names.newName) == 0 ||
-        std::strcmp(name, names.mergedName) == 0 ||
-        (os::kLockFileSuffix[0] != '\0' && std::strcmp(name, lockName) == 0)) {
-      return true;
-    }
+    add(names.oldName, "");
+    add(names.newName, "");
+    add(names.mergedName, "");
+    // A named mutex leaves no file; its bare name could be a user's file.
+    if (os::kLockFileSuffix[0] != '\0') add(EntryAt(i).mutexName, os::kLockFileSuffix);
+  }
+}
+
+bool IsOwnFileName(const OwnFileNames& own, const char* name) {
+  for (int i = 0; i < own.count; ++i) {
+    if (std::strcmp(name, own.names[i]) == 0) return true;
   }
   return false;
 }
-
-namespace {
 
 // Lists the files of `folder` into `table`, sorted, bytes 97 and 98 set:
 // the records just as a snapshot file holds them. Returns their count, or
@@ -161,6 +176,8 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
   // The start directory also holds this system's own files, which each
   // scan writes: they are no files of the folder's.
   const bool ownFiles = HoldsOwnFiles(folder);
+  OwnFileNames own;
+  if (ownFiles) MakeOwnFileNames(&own);
   int count = 0;
   os::DirEntry entry;
   os::Handle search = os::DirSearchFirst(folder, &entry);
@@ -170,7 +187,7 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
   }
   do {
     if (entry.isDirectory) continue;  // ".", ".." and every sub-folder
-    if (ownFiles && IsOwnFileName(entry.name)) continue;
+    if (ownFiles && IsOwnFileName(own, entry.name)) continue;
     switch (CheckName(entry.name)) {
       case NameFit::kTooLong:
         // A cut name would collide with others and start the program for a

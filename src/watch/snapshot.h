@@ -63,7 +63,6 @@ bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* fold
 // files and the lock files of this system lie. A listing of it leaves
 // those out: every scan writes them.
 bool HoldsOwnFiles(const char* folder);
-bool IsOwnFileName(const char* name);
 
 // True when the files of `folder` are just those of the snapshot file
 // `snapshotFileName`, with the same size, date and time: a fresh scan
