@@ -17,11 +17,16 @@ std::string FolderOf(int files) {
   return (scratch / ("f" + std::to_string(files))).string();
 }
 
+bool CannotMakeFolders() {
+  std::fprintf(stderr, "cannot make the benchmark folders under $TMPDIR or /tmp\n");
+  return false;
+}
+
 bool MakeFolders() {
   const char* root = std::getenv("TMPDIR");
   std::string pattern =
       std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/wendrake-bench-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) return false;
+  if (mkdtemp(&pattern[0]) == nullptr) return CannotMakeFolders();
   scratch = pattern;
   for (int files : kSizes) {
     fs::create_directory(FolderOf(files));
@@ -32,7 +37,7 @@ bool MakeFolders() {
                     i % 3 == 0 ? "report-" : (i % 3 == 1 ? "x" : "import_batch_"),
                     i * 7919 % 10007);
       std::FILE* f = std::fopen(name, "wb");
-      if (f == nullptr) return false;
+      if (f == nullptr) return CannotMakeFolders();
       std::fprintf(f, "%d", i);
       std::fclose(f);
     }

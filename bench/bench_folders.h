@@ -19,7 +19,8 @@ extern std::filesystem::path scratch;
 // The folder of `files` files.
 std::string FolderOf(int files);
 
-// Makes the scratch folder and its folders, and enters it.
+// Makes the scratch folder and its folders, and enters it; says so on
+// standard error when it cannot.
 bool MakeFolders();
 
 // opendir, readdir and fstatat of every entry of `folder`; no record, no

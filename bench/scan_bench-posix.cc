@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -99,10 +98,7 @@ BENCHMARK(ScanFloorBench)->Arg(30)->Arg(300)->Arg(3000)->Unit(benchmark::kMicros
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!bench::MakeFolders()) {
-    std::fprintf(stderr, "cannot make the benchmark folders under $TMPDIR or /tmp\n");
-    return 1;
-  }
+  if (!bench::MakeFolders()) return 1;
   wendrake::highValueMarker[0] = 0xFF;
   wendrake::highValueMarker[1] = 0xFF;
   benchmark::RunSpecifiedBenchmarks();

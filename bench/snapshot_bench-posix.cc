@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -91,10 +90,7 @@ BENCHMARK(SnapshotFileCreateBench)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!bench::MakeFolders()) {
-    std::fprintf(stderr, "cannot make the benchmark folders under $TMPDIR or /tmp\n");
-    return 1;
-  }
+  if (!bench::MakeFolders()) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ignored;

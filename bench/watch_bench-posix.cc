@@ -574,11 +574,16 @@ int Once() {
   return 0;
 }
 
-int Idle() {
-  Scratch scratch;
+// wendrake with two entries, folders a and b of 3000 files each.
+Watcher StartTwoFullEntries(const Scratch& scratch) {
   FillFolder(scratch / "a", 3000);
   FillFolder(scratch / "b", 3000);
-  Watcher watcher = StartWatcher(scratch, {scratch / "a", scratch / "b"});
+  return StartWatcher(scratch, {scratch / "a", scratch / "b"});
+}
+
+int Idle() {
+  Scratch scratch;
+  Watcher watcher = StartTwoFullEntries(scratch);
   SleepMs(1000);
   double cpu = CpuSeconds(watcher.pid);
   long switches = Switches(watcher.pid);
@@ -591,9 +596,7 @@ int Idle() {
 
 int Memory() {
   Scratch scratch;
-  FillFolder(scratch / "a", 3000);
-  FillFolder(scratch / "b", 3000);
-  Watcher watcher = StartWatcher(scratch, {scratch / "a", scratch / "b"});
+  Watcher watcher = StartTwoFullEntries(scratch);
   // One change in each folder: both watchers scan their 3000 files at once
   // and start a program.
   WriteFile(scratch / "a/new.dat", "new");
