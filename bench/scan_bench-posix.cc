@@ -99,8 +99,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (!bench::MakeFolders()) return 1;
-  wendrake::highValueMarker[0] = 0xFF;
-  wendrake::highValueMarker[1] = 0xFF;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   wendrake::WriteLog(-1, "");

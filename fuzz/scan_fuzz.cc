@@ -73,8 +73,6 @@ void Setup() {
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, nullptr);
-  highValueMarker[0] = 0xFF;
-  highValueMarker[1] = 0xFF;
   fs::create_directory("in");
   // Held for the run as start-up holds it; the scan opens its own handle.
   Check(os::LockCreate("KSFF01") != 0, "cannot create the lock");

@@ -16,8 +16,6 @@ bool LoadConfiguration() {
   // A directory that does not fit stays empty, and the command file then
   // counts as one that cannot be opened.
   os::CurrentDirectory(startDirectory, sizeof startDirectory);
-  highValueMarker[0] = 0xFF;
-  highValueMarker[1] = 0xFF;
   WriteLog(1, "");
   WriteLog(1, "= Start program ===========");
   ClearThreadControlTable();

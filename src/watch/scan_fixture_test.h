@@ -27,7 +27,6 @@ class ScanFixture : public ::testing::Test {
  protected:
   ScanFixture() : start_(true), folder_((start_.path() / "in").string()) {
     ResetLogForTesting();
-    highValueMarker[0] = highValueMarker[1] = 0xFF;
     fs::create_directory("in");
   }
   ~ScanFixture() override {
@@ -42,7 +41,7 @@ class ScanFixture : public ::testing::Test {
     entryCount = 0;
     ClearThreadControlTable();
     AddTabel(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
-             start_.str().c_str(), "");
+                  start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
     ASSERT_NE(lock_, 0);
     PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());

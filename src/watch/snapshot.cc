@@ -110,7 +110,7 @@ int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records
 // makes the matching drain the other file. Bytes 64 on keep what they
 // held, and the flag is never set back.
 void MarkEnd(unsigned char* record, int* endFlag) {
-  std::memset(record, 0xFF, kKeyLength - 1);
+  std::memset(record, kHighValue, kKeyLength - 1);
   record[kKeyLength - 1] = '\0';
   *endFlag = -1;
 }
@@ -302,12 +302,6 @@ void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsig
   } while (gap > 1);
 }
 
-void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag) {
-  // End of file and read errors alike end the snapshot.
-  if (os::FileRead(file, record, kRecordLength) > 0) return;
-  MarkEnd(record, endFlag);
-}
-
 void StartSnapshotReader(SnapshotReader* reader, os::Handle file) {
   reader->file = file;
   reader->next = 0;
@@ -364,13 +358,6 @@ int CompareKeys(const unsigned char* a, const unsigned char* b) {
   return std::memcmp(a, b, kKeyLength);  // unsigned bytes, the first difference decides
 }
 
-void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength) {
-  if (fieldLength < 2 || field[0] == ' ') return;
-  int k = fieldLength - 1;
-  while (k > 1 && field[k - 1] == ' ') --k;
-  std::memcpy(destination, field, static_cast<std::size_t>(k));
-}
-
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
                         const os::LocalTime& lastWrite) {
   // "%-63s": the name, at most 63 bytes of it, blank-filled, NUL at byte 63.
@@ -381,11 +368,6 @@ void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t s
   // The low 32 bits read as signed: 2^31 bytes and more print negative.
   PutSize(record, static_cast<std::int32_t>(sizeLow));
   PutDateTime(record, lastWrite);
-}
-
-void FillZeroFields(unsigned char* record) {
-  PutSize(record, 0);
-  PutDateTime(record, os::LocalTime{0, 0, 0, 0, 0, 0});
 }
 
 void DeleteFileIfFound(const char* fileName) {

@@ -11,8 +11,6 @@
 
 namespace wendrake {
 
-unsigned char highValueMarker[8];
-
 namespace {
 
 constexpr int kFirstPendingWaitMs = 1000;
@@ -23,7 +21,7 @@ constexpr int kFailedWaitPauseMs = 1000;
 struct TraceName {
   explicit TraceName(const unsigned char* record) {
     std::memset(text, 0, sizeof text);
-    if (record[0] == highValueMarker[0]) {
+    if (record[0] == kHighValue) {
       std::memcpy(text, "-high-", 6);
     } else {
       CopyTrimmedName(text, record, kKeyLength);

@@ -7,10 +7,6 @@
 
 namespace wendrake {
 
-// The matching trace shows a record whose first byte equals this marker's
-// as "-high-". Start-up sets its first two bytes to 0xFF.
-extern unsigned char highValueMarker[8];
-
 // The thread procedure. `parameter` is the entry itself; the thread takes
 // its entry number from the first field. Returns only when a stop has been
 // requested (os::RequestStop); on Windows shutdown ends it by force.
