@@ -70,23 +70,11 @@ struct TrimmedName {
   char text[kNameCapacity];
 };
 
-enum class Command { kDelete, kAddition, kUpdate };
-
-void Launch(int index, Command command, const unsigned char* record) {
-  char argumentString[kArgumentStringCapacity];
-  std::memset(argumentString, 0, sizeof argumentString);
-  switch (command) {
-    case Command::kDelete:
-      BuildDeleteCommand(index, record, argumentString);
-      break;
-    case Command::kAddition:
-      BuildAdditionCommand(index, record, argumentString);
-      break;
-    case Command::kUpdate:
-      BuildUpdateCommand(index, record, argumentString);
-      break;
-  }
-  LaunchCommand(index, argumentString);
+void Launch(int index, ChangeKind change, const unsigned char* record) {
+  const ThreadControlEntry& entry = EntryAt(index);
+  Command command;
+  BuildCommand(entry, change, record, &command);
+  LaunchCommand(entry, command);
 }
 
 // The size field's decimal value is 0 (an optional sign, then digits).
@@ -108,7 +96,7 @@ bool ActionDelete(int index, const unsigned char* oldRecord) {
   const ThreadControlEntry& entry = EntryAt(index);
   TrimmedName name(oldRecord);
   LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
-  if (HasFlag(entry, kFlagDelete)) Launch(index, Command::kDelete, oldRecord);
+  if (HasFlag(entry, kFlagDelete)) Launch(index, ChangeKind::kDelete, oldRecord);
   return false;
 }
 
@@ -124,7 +112,7 @@ bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* m
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
   WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
+  if (HasFlag(entry, kFlagAdd)) Launch(index, ChangeKind::kAddition, newRecord);
   return false;
 }
 
@@ -170,7 +158,7 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
   }
   WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".
-  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
+  if (HasFlag(entry, kFlagAdd)) Launch(index, ChangeKind::kAddition, newRecord);
   return false;
 }
 
@@ -187,7 +175,7 @@ bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned 
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
   WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagUpdate)) Launch(index, Command::kUpdate, oldRecord);
+  if (HasFlag(entry, kFlagUpdate)) Launch(index, ChangeKind::kUpdate, oldRecord);
   return false;
 }
 
