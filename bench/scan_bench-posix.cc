@@ -41,13 +41,13 @@ wendrake::os::Handle ArmEntryFor(int files) {
   using namespace wendrake;
   entryCount = 0;
   ClearThreadControlTable();
-  AddTabel("", FolderOf(files).c_str(), "/bin/true", scratch.c_str(), "");
+  AddTableEntry("", FolderOf(files).c_str(), "/bin/true", scratch.c_str(), "");
   os::Handle lock = os::LockCreate(EntryAt(1).mutexName);
   SnapshotFileNames names;
   MakeSnapshotFileNames(1, &names);
   DeleteFileIfFound(names.oldName);
   PutFileNamesInDir(1, names.newName, FolderOf(files).c_str());
-  ReanameFile(names.newName, names.oldName);
+  RenameFile(names.newName, names.oldName);
   return lock;
 }
 

@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::remove(kLogFileName);
   entryCount = 0;
   ClearThreadControlTable();
-  AddTabel(action, folder.c_str(), "/bin/true", start.c_str(), "");
+  AddTableEntry(action, folder.c_str(), "/bin/true", start.c_str(), "");
   ScanFolder(1);
 
   std::string merged = fuzz::ReadWholeFile("KSFF01O.txt");

@@ -38,7 +38,7 @@ void ArmEntry(int index) {
   DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.mergedName);
   PutFileNamesInDir(index, names.newName, entry.folder);
-  ReanameFile(names.newName, names.oldName);
+  RenameFile(names.newName, names.oldName);
 
   entry.changeHandle = os::ChangeWatchOpen(entry.folder);
   LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);

@@ -82,7 +82,7 @@ void HandleRecord(const char* record) {
     LogF("Error format. Record(%s)", record);
     return;
   }
-  AddTabel(values.action, values.folder, values.execute, values.current, values.argument);
+  AddTableEntry(values.action, values.folder, values.execute, values.current, values.argument);
 }
 
 }  // namespace

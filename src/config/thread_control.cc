@@ -74,7 +74,7 @@ void CopySetting(char (&field)[kSettingCapacity], const char* value) {
 
 }  // namespace
 
-void AddTabel(const char* action, const char* folder, const char* execute, const char* current,
+void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
               const char* argument) {
   for (int i = 1; i <= entryCount; ++i) {
     if (std::strcmp(EntryAt(i).folder, folder) == 0) {

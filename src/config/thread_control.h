@@ -51,7 +51,7 @@ void ClearThreadControlTable();
 
 // Adds one validated command-file record (values at most 255 bytes, action
 // at most 15). A duplicate folder or a full table is only logged.
-void AddTabel(const char* action, const char* folder, const char* execute, const char* current,
+void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
               const char* argument);
 
 }  // namespace wendrake

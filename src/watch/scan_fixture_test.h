@@ -40,12 +40,12 @@ class ScanFixture : public ::testing::Test {
     if (lock_ != 0) os::LockClose(lock_);
     entryCount = 0;
     ClearThreadControlTable();
-    AddTabel(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
+    AddTableEntry(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
                   start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
     ASSERT_NE(lock_, 0);
     PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());
-    ReanameFile("KSFF01N.txt", "KSFF01O.txt");
+    RenameFile("KSFF01N.txt", "KSFF01O.txt");
     seen_ = testing::CurrentLogTexts().size();
   }
 

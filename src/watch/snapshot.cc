@@ -377,7 +377,7 @@ void DeleteFileIfFound(const char* fileName) {
   }
 }
 
-void ReanameFile(const char* sourceName, const char* targetName) {
+void RenameFile(const char* sourceName, const char* targetName) {
   // The rename refuses an existing target, so it goes first; if it cannot
   // be deleted the rename is still tried and reports its own failure.
   if (os::FileExists(targetName) && !os::FileDelete(targetName)) {

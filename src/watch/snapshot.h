@@ -106,7 +106,7 @@ void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t s
 void DeleteFileIfFound(const char* fileName);
 
 // Renames `sourceName` to `targetName`, deleting an existing target first.
-void ReanameFile(const char* sourceName, const char* targetName);
+void RenameFile(const char* sourceName, const char* targetName);
 
 }  // namespace wendrake
 

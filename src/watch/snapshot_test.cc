@@ -153,7 +153,7 @@ TEST_F(SnapshotTest, FailedDeletionAndRenameAreLogged) {
   WriteWholeFile("fresh", "source");
   DeleteFileIfFound("missing");
   DeleteFileIfFound("adir");
-  ReanameFile("fresh", "adir");
+  RenameFile("fresh", "adir");
   EXPECT_EQ(testing::ReadWholeFile("fresh"), "source");
   const Lines starts = {"...DeleteFile. error(adir) Error(",
                         "...ReanameFile. DeleteFile error(adir) Error(",

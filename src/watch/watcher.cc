@@ -198,7 +198,7 @@ bool ScanFolder(int index) {
 
   DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.newName);
-  ReanameFile(names.mergedName, names.oldName);
+  RenameFile(names.mergedName, names.oldName);
 
   Deq(entry, trace, lock);
   return pending;
