@@ -201,6 +201,23 @@ TEST_F(ScanTest, ScanWithoutItsLockOverADamagedOldSnapshotEnds) {
   EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
 }
 
+#ifndef _WIN32
+// A listing that cannot reach the disk (a full one) gives the scan up with
+// its line and leaves the old snapshot as it was: matched, it would report
+// every file there as deleted. The scan is tried again later.
+TEST_F(ScanTest, ListingThatCannotBeWrittenReportsNothing) {
+  Write("a", "1");
+  Arm("AD");
+  fs::create_symlink("/dev/full", At("KSFF01N.txt"));
+  bool pending = false;
+  Lines lines = Scan(&pending);
+  EXPECT_TRUE(pending);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error(", 0), 0u);
+  EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
+}
+#endif
+
 // A file gone or replaced by a folder between listing and probe is not
 // free, and the probe makes nothing; a path that would not fit is never
 // cut to name another file.
