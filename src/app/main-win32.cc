@@ -30,6 +30,14 @@ constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";  // "zokkou": continue
 constexpr char kQuitQuestion[] =                      // end Wendrake? (full-width ?)
     "Wendrake\x82\xf0\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
+// The tray record's first form, without the later extensions: everything up
+// to the end of the 64-byte tip. The window and icon handles make it 88
+// bytes in a 32-bit program and 104 in a 64-bit one; a size that matches no
+// form of the record leaves the icon, and so the only way to end the
+// program, to the shell's leniency.
+constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
+static_assert(kTrayRecordSize == (sizeof(void*) == 8 ? 104 : 88), "the tray record's first form");
+
 HINSTANCE instance;
 HMENU trayMenu;
 NOTIFYICONDATAA trayIcon;
@@ -38,7 +46,7 @@ bool shutDown = false;  // the shutdown sequence has run
 
 void AddTrayIcon(HWND window) {
   std::memset(&trayIcon, 0, sizeof trayIcon);
-  trayIcon.cbSize = 88;  // the record's first form, without later extensions
+  trayIcon.cbSize = kTrayRecordSize;
   trayIcon.hWnd = window;
   trayIcon.uID = kTrayIconId;
   trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
