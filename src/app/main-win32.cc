@@ -101,7 +101,13 @@ void OnTrayNotify(HWND window, LPARAM mouse) {
     case WM_RBUTTONDOWN: {
       POINT cursor;
       GetCursorPos(&cursor);
+      // A menu of a tray icon closes on a click elsewhere only when its
+      // owner is the foreground window, and it must be followed by a message
+      // of the owner's own; without both, a menu the user changed their
+      // mind about stays open.
+      SetForegroundWindow(window);
       TrackPopupMenu(trayMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+      PostMessageA(window, WM_NULL, 0, 0);
       break;
     }
     default:
