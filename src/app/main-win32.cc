@@ -22,13 +22,16 @@ constexpr UINT kTrayIconId = 1000;
 constexpr UINT kQuitCommand = 1002;
 constexpr UINT kContinueCommand = 1003;
 
-// The texts are Shift-JIS (code page 932) bytes for the ANSI functions,
-// spelled as escapes so that this file's own encoding cannot change them.
-constexpr char kQuitItem[] =
-    "Wendrake\x82\xcc\x8f\x49\x97\xb9";               // "Wendrake" + "no shuuryou": end Wendrake
-constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";  // "zokkou": continue
-constexpr char kQuitQuestion[] =                      // end Wendrake? (full-width ?)
-    "Wendrake\x82\xf0\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
+// The texts go to the wide forms of the menu and box calls, as UTF-16: the
+// ANSI forms read bytes in the system's code page, so Japanese held as
+// Shift-JIS shows as mojibake everywhere but on a Japanese system. Spelled
+// as escapes so that this file's own encoding cannot change them.
+constexpr wchar_t kQuitItem[] =
+    L"Wendrake\u306e\u7d42\u4e86";                    // "Wendrake no shuuryou": end Wendrake
+constexpr wchar_t kContinueItem[] = L"\u7d9a\u884c";  // "zokkou": continue
+constexpr wchar_t kQuitQuestion[] =                   // end Wendrake? (full-width ?)
+    L"Wendrake\u3092\u7d42\u4e86\u3057\u307e\u3059\u304b\uff1f";
+constexpr wchar_t kBoxTitle[] = L"Wendrake";
 
 // The tray record's first form, without the later extensions: everything up
 // to the end of the 64-byte tip. The window and icon handles make it 88
@@ -62,8 +65,8 @@ void DeleteTrayIcon() {
 
 void MakeTrayMenu() {
   trayMenu = CreatePopupMenu();
-  AppendMenuA(trayMenu, MF_STRING, kQuitCommand, kQuitItem);
-  AppendMenuA(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
+  AppendMenuW(trayMenu, MF_STRING, kQuitCommand, kQuitItem);
+  AppendMenuW(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
 }
 
 void RequestShutdown(HWND window) {
@@ -94,7 +97,7 @@ void ShutDown() {
 void OnTrayNotify(HWND window, LPARAM mouse) {
   switch (mouse) {
     case WM_LBUTTONDBLCLK:
-      if (MessageBoxA(nullptr, kQuitQuestion, kProductName, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      if (MessageBoxW(nullptr, kQuitQuestion, kBoxTitle, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         RequestShutdown(window);
       }
       break;
