@@ -6,6 +6,10 @@ prefix=$1
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
+# Wine takes the ANSI code page from the Unix locale, and its programs'
+# children keep it: C.UTF-8 gives code page 1252, which lacks Japanese,
+# and UTF-8 file names, whatever the machine's own locale is.
+export LC_ALL=C.UTF-8
 # No Mono or Gecko installer prompts while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 mkdir -p "$(dirname "$prefix")"

@@ -22,13 +22,24 @@ constexpr UINT kTrayIconId = 1000;
 constexpr UINT kQuitCommand = 1002;
 constexpr UINT kContinueCommand = 1003;
 
-// The texts are Shift-JIS (code page 932) bytes for the ANSI functions,
-// spelled as escapes so that this file's own encoding cannot change them.
-constexpr char kQuitItem[] =
-    "Wendrake\x82\xcc\x8f\x49\x97\xb9";               // "Wendrake" + "no shuuryou": end Wendrake
-constexpr char kContinueItem[] = "\x91\xb1\x8d\x73";  // "zokkou": continue
-constexpr char kQuitQuestion[] =                      // end Wendrake? (full-width ?)
-    "Wendrake\x82\xf0\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
+// The texts go to the wide forms of the menu and box calls, as UTF-16: the
+// ANSI forms read bytes in the system's code page, so Japanese held as
+// Shift-JIS shows as mojibake everywhere but on a Japanese system. Spelled
+// as escapes so that this file's own encoding cannot change them.
+constexpr wchar_t kQuitItem[] =
+    L"Wendrake\u306e\u7d42\u4e86";                    // "Wendrake no shuuryou": end Wendrake
+constexpr wchar_t kContinueItem[] = L"\u7d9a\u884c";  // "zokkou": continue
+constexpr wchar_t kQuitQuestion[] =                   // end Wendrake? (full-width ?)
+    L"Wendrake\u3092\u7d42\u4e86\u3057\u307e\u3059\u304b\uff1f";
+constexpr wchar_t kBoxTitle[] = L"Wendrake";
+
+// The tray record's first form, without the later extensions: everything up
+// to the end of the 64-byte tip. The window and icon handles make it 88
+// bytes in a 32-bit program and 104 in a 64-bit one; a size that matches no
+// form of the record leaves the icon, and so the only way to end the
+// program, to the shell's leniency.
+constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
+static_assert(kTrayRecordSize == (sizeof(void*) == 8 ? 104 : 88), "the tray record's first form");
 
 HINSTANCE instance;
 HMENU trayMenu;
@@ -38,7 +49,7 @@ bool shutDown = false;  // the shutdown sequence has run
 
 void AddTrayIcon(HWND window) {
   std::memset(&trayIcon, 0, sizeof trayIcon);
-  trayIcon.cbSize = 88;  // the record's first form, without later extensions
+  trayIcon.cbSize = kTrayRecordSize;
   trayIcon.hWnd = window;
   trayIcon.uID = kTrayIconId;
   trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -54,8 +65,8 @@ void DeleteTrayIcon() {
 
 void MakeTrayMenu() {
   trayMenu = CreatePopupMenu();
-  AppendMenuA(trayMenu, MF_STRING, kQuitCommand, kQuitItem);
-  AppendMenuA(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
+  AppendMenuW(trayMenu, MF_STRING, kQuitCommand, kQuitItem);
+  AppendMenuW(trayMenu, MF_STRING, kContinueCommand, kContinueItem);
 }
 
 void RequestShutdown(HWND window) {
@@ -86,14 +97,20 @@ void ShutDown() {
 void OnTrayNotify(HWND window, LPARAM mouse) {
   switch (mouse) {
     case WM_LBUTTONDBLCLK:
-      if (MessageBoxA(nullptr, kQuitQuestion, kProductName, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      if (MessageBoxW(nullptr, kQuitQuestion, kBoxTitle, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         RequestShutdown(window);
       }
       break;
     case WM_RBUTTONDOWN: {
       POINT cursor;
       GetCursorPos(&cursor);
+      // A menu of a tray icon closes on a click elsewhere only when its
+      // owner is the foreground window, and it must be followed by a message
+      // of the owner's own; without both, a menu the user changed their
+      // mind about stays open.
+      SetForegroundWindow(window);
       TrackPopupMenu(trayMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+      PostMessageA(window, WM_NULL, 0, 0);
       break;
     }
     default:

@@ -44,6 +44,7 @@ bool ReadEntry(DIR* dir, DirEntry* out) {
     std::memcpy(out->name, entry->d_name, length);
     out->name[length] = '\0';
     out->isDirectory = S_ISDIR(st.st_mode);  // "." and ".." too, as on Windows
+    out->nameNotInCodePage = false;          // the name is the bytes on disk
     out->sizeLow = static_cast<std::uint32_t>(st.st_size);
 
     // The zone rules of the file's own date apply here; Windows applies the

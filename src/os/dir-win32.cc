@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "os/os.h"
 
@@ -15,6 +16,9 @@ constexpr int kPatternCapacity = 256;
 
 void Fill(const WIN32_FIND_DATAA& found, DirEntry* out) {
   std::snprintf(out->name, sizeof out->name, "%s", found.cFileName);  // the long name
+  // The ANSI search puts '?' for each character the code page lacks; no
+  // lead or trail byte of a double-byte code page is '?'.
+  out->nameNotInCodePage = std::strchr(found.cFileName, '?') != nullptr;
   out->isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   out->sizeLow = found.nFileSizeLow;
 

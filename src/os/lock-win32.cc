@@ -15,10 +15,17 @@ Handle LockCreate(const char* name) {
 }
 
 Handle LockOpen(const char* name) {
-  // SYNCHRONIZE alone lets a scan wait for the mutex but not give it back:
-  // ReleaseMutex needs MUTEX_MODIFY_STATE. Without it the scan's thread
-  // would keep the mutex for good, and any other process that takes the
-  // name would wait for ever after the first scan.
+  // SYNCHRONIZE lets a scan wait for the mutex; giving it back is another
+  // right. The Win32 documentation gives release to MUTEX_MODIFY_STATE:
+  // "Synchronization Object Security and Access Rights" (Platform SDK) has
+  // it "required for the ReleaseMutex function", and MutexRights.Modify of
+  // .NET is "the right to release a named mutex". Without it a scan's thread
+  // could keep the mutex for good, and every other process that takes the
+  // name would wait for ever after the first scan. Asking for it costs
+  // nothing: LockCreate makes the mutex with the default security, which
+  // grants the creating user every right that OpenMutex checks. Rights
+  // belong to each handle: an outside holder that opened the name with
+  // SYNCHRONIZE alone still holds the scans off.
   return reinterpret_cast<Handle>(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
 }
 

@@ -130,6 +130,10 @@ struct DirEntry {
   bool isDirectory;       // sub-folders, "." and ".." have it
   std::uint32_t sizeLow;  // the low 32 bits of the size
   LocalTime lastWrite;    // the last-write time in local time
+  // The name is not the file's real name and opens nothing: on Windows a
+  // character outside the ANSI code page came back as '?', which no real
+  // name holds. Never set on Linux, where a name is the bytes on disk.
+  bool nameNotInCodePage;
 };
 
 // Starts listing the entries of `folder` and fills `first`. Returns

@@ -74,10 +74,13 @@ void PutDateTime(unsigned char* record, const os::LocalTime& when) {
 // bytes, and the blanks that fill it are trimmed again before the name is
 // used, so a name with a blank at either end would come back as another one
 // (a leading blank as nothing at all, "a.txt " as "a.txt", which might be
-// another file).
-enum class NameFit { kFits, kTooLong, kBlankEdged };
+// another file). A name the listing could not spell (os::DirEntry) opens
+// no file at all.
+enum class NameFit { kFits, kTooLong, kBlankEdged, kNotInCodePage };
 
-NameFit CheckName(const char* name) {
+NameFit CheckName(const os::DirEntry& entry) {
+  if (entry.nameNotInCodePage) return NameFit::kNotInCodePage;
+  const char* name = entry.name;
   std::size_t length = std::strlen(name);
   if (length > static_cast<std::size_t>(kNameLength)) return NameFit::kTooLong;
   if (length == 0 || name[0] == ' ' || name[length - 1] == ' ') return NameFit::kBlankEdged;
@@ -188,7 +191,7 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
   do {
     if (entry.isDirectory) continue;  // ".", ".." and every sub-folder
     if (ownFiles && IsOwnFileName(own, entry.name)) continue;
-    switch (CheckName(entry.name)) {
+    switch (CheckName(entry)) {
       case NameFit::kTooLong:
         // A cut name would collide with others and start the program for a
         // path that does not exist, so the file stays out of the snapshot.
@@ -196,6 +199,13 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
         continue;
       case NameFit::kBlankEdged:
         if (logged) LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
+        continue;
+      case NameFit::kNotInCodePage:
+        // Its probe could never open it: it would be "in use" at every
+        // scan and re-check for good, and never handed on.
+        if (logged) {
+          LogF("(%02d)... PutFileNamesInDir. Name not in code page(%s)", index, entry.name);
+        }
         continue;
       case NameFit::kFits:
         break;

@@ -39,10 +39,11 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
 // number of the log lines. The file is emptied if it still exists. A name
 // that the record cannot give back whole (64 bytes or more, or a blank at
-// either end) is left out with a log line, as is every file past the
-// 3000th; a folder that cannot be listed leaves the file empty. False, with
-// a log line, when the listing did not reach the file whole (a full disk):
-// the file then does not stand for the folder.
+// either end), or that is not the file's real name (the listing could not
+// spell it in the code page), is left out with a log line, as is every file
+// past the 3000th; a folder that cannot be listed leaves the file empty.
+// False, with a log line, when the listing did not reach the file whole (a
+// full disk): the file then does not stand for the folder.
 bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
 
 // True when `folder` is the start directory, where the log, the snapshot

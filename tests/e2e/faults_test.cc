@@ -46,6 +46,24 @@ TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
 }
 
+#ifdef _WIN32
+// An outside program keeps the scans off through a handle that may only
+// wait on the mutex (SYNCHRONIZE): the scan waits while it is held, then runs.
+TEST_F(FaultTest, LockHeldThroughAWaitOnlyHandleHoldsTheScanOffUntilGivenBack) {
+  StartWatching(Record("AT", "in", "out"));
+  const std::string enq = "(01)...      -s- ENQ(KSFF01) OpenMutex", ok = "(01)...      -e- ENQ(ok)";
+  int scans = CountStarting(Log(), enq), owned = Count(Log(), ok);
+  HoldLock("synchronize");
+  DropIn("in", "x.txt");
+  ASSERT_TRUE(WaitForLog(enq, scans + 1)) << Joined(Log());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(Count(Log(), ok), owned);
+  EXPECT_EQ(CountArgvRecords(At("out")), 0);
+  ASSERT_TRUE(Release("lock")) << "the holder could not give the mutex back";
+  EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "x.txt", "-A")});
+}
+#endif
+
 // The start directory watched as a folder: the log and the snapshot files
 // that every scan writes there start nothing and wake no endless scans,
 // and a file put there is still started, once per change.

@@ -150,11 +150,13 @@ class WatchingTest : public ::testing::Test {
   }
 
   // Another process takes entry 1's lock until Release("lock"): a named
-  // mutex on Windows; on Linux flock(1) on the lock file, as a script would.
-  void HoldLock() {
+  // mutex on Windows, opened as lock_holder's `mode` says; on Linux
+  // flock(1) on the lock file, as a script would.
+  void HoldLock([[maybe_unused]] const std::string& mode = "") {
 #ifdef _WIN32
-    holders_["lock"].push_back(
-        StartHelper("lock_holder", {"KSFF01", Path("lock.held"), Path("lock.release")}));
+    std::vector<std::string> args = {"KSFF01", Path("lock.held"), Path("lock.release")};
+    if (!mode.empty()) args.push_back(mode);
+    holders_["lock"].push_back(StartHelper("lock_holder", args));
 #else
     const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
     holders_["lock"].push_back(
