@@ -18,7 +18,7 @@ namespace {
 
 using HostileNameTest = WatchingTest;
 
-TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgument) {
+TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine) {
   // Shift-JIS: "\x83\x65..." has no byte that is a separator, "\x83\x5c" has.
   std::vector<std::string> names = {"in middle.txt",
                                     "$(touch pwned)",
