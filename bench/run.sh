@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the program and prints the figures as Markdown
 # tables: latency against the floor and the usual tools, the cost of a
-# scan against its floor, exactly-once starts, the idle cost and the peak
-# memory.
+# scan against its floor, exactly-once starts, the cost of a file held open
+# and written, the idle cost and the peak memory.
 #   bash bench/run.sh [--wine] [TRIALS]
 # Builds what it needs with the linux preset (RelWithDebInfo) first; with
 # --wine also Wendrake.exe (windows preset), whose latency under Wine is
@@ -76,6 +76,12 @@ echo
 echo "| case | starts | scans |"
 echo "|---|---|---:|"
 $bin/watch_bench once
+echo
+echo "### A file held open and written 50 times a second for 5 s"
+echo
+echo "| folder | log | CPU | scans | the held file | another file written meanwhile, started after |"
+echo "|---|---:|---:|---:|---|---:|"
+$bin/watch_bench held
 echo
 echo "### Idle and memory"
 echo

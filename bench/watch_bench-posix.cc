@@ -5,6 +5,8 @@
 //                                (when installed) and wendrake
 //   watch_bench once             1000 files at once, a 200 MB dd, a file held
 //                                open for 5 s: exactly one start each
+//   watch_bench held             a file held open and written 50 times a
+//                                second for 5 s: log bytes, CPU time, scans
 //   watch_bench idle             CPU time and wake-ups over 10 quiet seconds
 //   watch_bench memory           peak resident memory, two entries of 3000
 //   watch_bench wine TRIALS      the latency of Wendrake.exe under Wine
@@ -574,6 +576,58 @@ int Once() {
   return 0;
 }
 
+// A file held open by this process and written 50 times a second for 5 s
+// (a database or a log kept open) in a folder of 30 and of 3000 files: what
+// wendrake writes to its log and spends in CPU time per second meanwhile,
+// how soon after the close the one start comes, and how soon another file
+// written and closed halfway through is started.
+int Held() {
+  constexpr int kWrites = 250;
+  constexpr int kEveryMs = 20;
+  for (int files : {30, 3000}) {
+    Scratch scratch;
+    const std::string folder = scratch / "held";
+    FillFolder(folder, files);
+    Watcher watcher = StartWatcher(scratch, {folder});
+    int waits = watcher.Waits();
+    std::size_t logBytes = watcher.Log().size();
+    double cpu = CpuSeconds(watcher.pid);
+    long long began = NowNs();
+    int fd = open((folder + "/held.db").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    long long otherClosed = 0;
+    for (int i = 0; i < kWrites && fd >= 0; ++i) {
+      if (write(fd, "0123456789", 10) != 10) break;
+      if (i == kWrites / 2) {
+        WriteFile(folder + "/other.dat", "other");
+        otherClosed = NowNs();
+      }
+      SleepMs(kEveryMs);
+    }
+    close(fd);
+    long long closed = NowNs();
+    double seconds = static_cast<double>(closed - began) / 1e9;
+    double cpuHeld = CpuSeconds(watcher.pid) - cpu;
+    std::size_t logHeld = watcher.Log().size() - logBytes;
+    int scansHeld = watcher.Waits() - waits;
+    SettledStarts(watcher, 2000);
+    int starts = 0;
+    long long at = 0;
+    long long otherAt = 0;
+    for (const Launch& start : watcher.Starts()) {
+      if (EndsWithName(start.path, "held.db")) ++starts, at = start.ns;
+      if (EndsWithName(start.path, "other.dat")) otherAt = start.ns;
+    }
+    std::printf(
+        "| %d files, held %.1f s | %.0f log bytes/s | %.3f CPU s/s | %.1f scans/s | %d start, "
+        "%.1f ms after the close | %.1f ms |\n",
+        files, seconds, static_cast<double>(logHeld) / seconds, cpuHeld / seconds,
+        scansHeld / seconds, starts, static_cast<double>(at - closed) / 1e6,
+        static_cast<double>(otherAt - otherClosed) / 1e6);
+    Stop(watcher.pid);
+  }
+  return 0;
+}
+
 // wendrake with two entries, folders a and b of 3000 files each.
 Watcher StartTwoFullEntries(const Scratch& scratch) {
   FillFolder(scratch / "a", 3000);
@@ -619,8 +673,9 @@ int main(int argc, char** argv) {
   if (part == "latency") return Latency(trials);
   if (part == "wine") return Wine(trials);
   if (part == "once") return Once();
+  if (part == "held") return Held();
   if (part == "idle") return Idle();
   if (part == "memory") return Memory();
-  std::fprintf(stderr, "usage: watch_bench latency|wine [TRIALS] | once | idle | memory\n");
+  std::fprintf(stderr, "usage: watch_bench latency|wine [TRIALS] | once | held | idle | memory\n");
   return 2;
 }

@@ -20,10 +20,6 @@ bool LocalTimeOfSeconds(std::int64_t seconds, LocalTime* out);
 // signal that ThreadEnd sends.
 int StopFd();
 
-// Milliseconds on a clock that no change of the system time moves, for the
-// deadlines of waits that a signal may interrupt and that then go on.
-std::int64_t MonotonicMs();
-
 // What is left of a wait of `timeoutMs` (negative: no limit, -1 back)
 // begun at `startMs`, as poll takes it; 0 once the time is up.
 int RemainingMs(std::int64_t startMs, int timeoutMs);

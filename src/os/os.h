@@ -191,11 +191,24 @@ enum class WaitResult { kSignalled, kTimeout, kFailed, kStopped };
 // directly in `folder`. Returns kInvalidHandle on failure.
 Handle ChangeWatchOpen(const char* folder);
 
+// What the changes behind a kSignalled wait were, as far as the platform
+// tells. `onlyWrites`: nothing but writes to the contents of the files in
+// `written` (no file made, removed, renamed, closed after writing or given
+// new attributes). False where the platform names no file (Windows), and
+// when more files were written than `written` holds.
+constexpr int kMaxWrittenNames = 8;
+struct ChangeDetail {
+  bool onlyWrites;
+  int writtenCount;
+  char written[kMaxWrittenNames][256];
+};
+
 // Waits for a change, at most `timeoutMs` milliseconds (negative: no limit).
 // A folder that has gone (deleted, moved away, replaced by a file) is
 // looked for by its path every second; once a folder is there again it is
-// watched anew and the wait returns kSignalled.
-WaitResult ChangeWatchWait(Handle watch, int timeoutMs);
+// watched anew and the wait returns kSignalled. `detail`, when given, is
+// filled for every result (onlyWrites false but for kSignalled).
+WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail = nullptr);
 
 // Re-arms the notification after a scan.
 bool ChangeWatchRearm(Handle watch);
@@ -228,6 +241,9 @@ void ResetStopForTesting();
 
 // Sleeps `milliseconds`, or less when a stop is requested.
 void PauseFor(int milliseconds);
+
+// Milliseconds on a clock that no change of the system time moves.
+std::int64_t MonotonicMs();
 
 // ---------------------------------------------------------------------------
 // Starting programs

@@ -131,5 +131,9 @@ void PauseFor(int milliseconds) {
   WaitForSingleObject(event, static_cast<DWORD>(milliseconds));
 }
 
+std::int64_t MonotonicMs() {
+  return static_cast<std::int64_t>(GetTickCount64());
+}
+
 }  // namespace os
 }  // namespace wendrake

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "os/internal-posix.h"
 #include "os/os.h"
@@ -74,21 +75,48 @@ void NoteLostWatch(int fd, const char* buffer, ssize_t length) {
   }
 }
 
+// Tells whether the events were nothing but writes (IN_MODIFY) and names
+// the files written. A file that another process keeps open and writes
+// raises nothing else until it is closed (IN_CLOSE_WRITE).
+void NoteWrites(const char* buffer, ssize_t length, ChangeDetail* detail) {
+  for (ssize_t at = 0; at < length && detail->onlyWrites;) {
+    const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+    at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+    if (event->mask != IN_MODIFY || event->len == 0) {
+      detail->onlyWrites = false;
+      break;
+    }
+    char(*end)[256] = detail->written + detail->writtenCount;
+    auto same = [event](const char* name) { return std::strcmp(name, event->name) == 0; };
+    if (std::find_if(detail->written, end, same) != end) continue;
+    if (detail->writtenCount == kMaxWrittenNames) {
+      detail->onlyWrites = false;
+      break;
+    }
+    std::snprintf(*end, sizeof *end, "%s", event->name);
+    ++detail->writtenCount;
+  }
+}
+
 // Empties the queue: the wake-up stands for everything queued so far, and
 // what happens from now on (during the scan that follows) wakes the next
-// wait. The events themselves are looked at only for the loss of the
-// folder's watch; an overflow of the queue is just one more wake-up.
-void Drain(int fd) {
+// wait. The events are looked at for the loss of the folder's watch and for
+// the detail; an overflow of the queue is one more wake-up of any kind.
+void Drain(int fd, ChangeDetail* detail) {
   alignas(struct inotify_event) char buffer[4096];
+  detail->onlyWrites = true;
+  detail->writtenCount = 0;
   for (int reads = 0; reads < kMaxDrainReads; ++reads) {
     ssize_t got = read(fd, buffer, sizeof buffer);
     if (got > 0) {
       NoteLostWatch(fd, buffer, got);
+      NoteWrites(buffer, got, detail);
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
-    return;  // EAGAIN: nothing more queued
+    break;  // EAGAIN: nothing more queued
   }
+  if (detail->writtenCount == 0) detail->onlyWrites = false;
 }
 
 }  // namespace
@@ -116,7 +144,11 @@ Handle ChangeWatchOpen(const char* folder) {
   return fd;
 }
 
-WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
+WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
+  ChangeDetail unused;
+  if (detail == nullptr) detail = &unused;
+  detail->onlyWrites = false;
+  detail->writtenCount = 0;
   // A folder that is not watched never wakes its waiter (on Windows the
   // wait on INVALID_HANDLE_VALUE, the process itself, never ends either);
   // only the stop or the time limit ends the wait, with no CPU spent.
@@ -144,7 +176,7 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
       return WaitResult::kTimeout;
     }
     if (fds[0].revents & POLLIN) {
-      Drain(fd);
+      Drain(fd, detail);
       return WaitResult::kSignalled;
     }
     errno = EBADF;  // POLLNVAL or POLLERR: not a usable watch

@@ -83,7 +83,13 @@ Handle ChangeWatchOpen(const char* folder) {
   return reinterpret_cast<Handle>(watch);
 }
 
-WaitResult ChangeWatchWait(Handle watch, int timeoutMs) {
+WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
+  // The notification names no file: every wake counts as a change of any
+  // kind.
+  if (detail != nullptr) {
+    detail->onlyWrites = false;
+    detail->writtenCount = 0;
+  }
   if (StopRequested()) return WaitResult::kStopped;
   HANDLE stop = static_cast<HANDLE>(StopEvent());
   DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);

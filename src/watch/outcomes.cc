@@ -169,6 +169,14 @@ bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned 
   unsigned char probe[kRecordLength];
   if (CheckNowUse(index, entry.folder, name.text, probe)) {
     LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
+    // Setting a time through an open handle (touch, cp, editors) is the
+    // common case here. The old record stays, so that the scan that finds
+    // the file free meets the same change again and reports it once as
+    // "-U"; left out, the file would come back as an addition ("-A"), and
+    // an entry that asks for updates only would never hear of it.
+    unsigned char kept[kRecordLength];
+    std::memcpy(kept, oldRecord, kRecordLength);
+    WriteSnapshotRecord(merged, kept);
     return true;
   }
   if (HasFlag(entry, kFlagTrace)) {

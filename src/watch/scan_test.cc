@@ -132,8 +132,9 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
 // A file another handle holds open: a copy in progress, a complete file
 // only a reader has open, one grown while held (with or without a new time
 // after the close), one re-dated while held. Each is left pending, out of
-// the snapshot or with the in-use size mark, and once closed it is handed
-// on once, as an addition, never as "-U".
+// the snapshot, with the in-use size mark or with its old record, and once
+// closed it is handed on once: grown or new as an addition, re-dated as an
+// update.
 TEST_F(ScanTest, FileHeldOpenIsHandedOnOnceAfterItIsClosed) {
   const std::string inUse = kAt + "-s- File addition. (f) in use.";
   const struct {
@@ -142,12 +143,20 @@ TEST_F(ScanTest, FileHeldOpenIsHandedOnOnceAfterItIsClosed) {
     int agedWhileHeld, agedAfter;
     Lines held, heldSnapshot;
     const char* size;
+    const char* started = "Adition";
   } cases[] = {
       {false, "12345", 0, 0, {inUse}, {}, "000000000005"},
       {false, nullptr, 0, 0, {inUse}, {}, "000000000004"},
       {true, "5678", 0, 0, {}, {"f -00000000001"}, "000000000008"},
       {true, "5678", 0, 1, {}, {"f -00000000001"}, "000000000008"},
-      {true, nullptr, 1, 0, {kAt + "-s- Action (AU  ):Logical error(f)"}, {}, "000000000004"},
+      {true,
+       nullptr,
+       1,
+       0,
+       {kAt + "-s- Action (AU  ):Logical error(f)"},
+       {"f 000000000004"},
+       "000000000004",
+       "Update"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -170,7 +179,7 @@ TEST_F(ScanTest, FileHeldOpenIsHandedOnOnceAfterItIsClosed) {
     if (c.agedAfter != 0) Age("f", c.agedAfter);
     Lines lines = Scan(&pending);
     EXPECT_FALSE(pending);
-    EXPECT_EQ(Count(lines, "(01)... ... ... ... Adition(f)"), 1);
+    EXPECT_EQ(Count(lines, "(01)... ... ... ... " + std::string(c.started) + "(f)"), 1);
     EXPECT_EQ(Count(lines, "(01)... ... CreateProcess(Normal complete)"), 1);
     EXPECT_EQ(OldSnapshot(), Lines{std::string("f ") + c.size});
     EXPECT_EQ(Scan(), Lines{});

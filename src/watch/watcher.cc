@@ -7,6 +7,7 @@
 #include "log/log.h"
 #include "os/os.h"
 #include "watch/outcomes.h"
+#include "watch/pending_files.h"
 #include "watch/snapshot.h"
 
 namespace wendrake {
@@ -80,10 +81,16 @@ void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
   if (trace) LogF("(%02d)...      -e- DEQ(ok)", entry.index);
 }
 
+// Notes the file of `record` in `left` when its handler left it pending.
+bool Noted(bool pending, const unsigned char* record, PendingFiles* left) {
+  if (pending) NotePendingFile(left, record);
+  return pending;
+}
+
 // The balance-line pass over the two sorted snapshot files. Returns true
-// when a handler left a file pending.
+// when a handler left a file pending, and notes it in `left`.
 bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotReader* newFile,
-                    SnapshotWriter* merged) {
+                    SnapshotWriter* merged, PendingFiles* left) {
   unsigned char oldRecord[kRecordLength];
   unsigned char newRecord[kRecordLength];
   std::memset(oldRecord, 0, sizeof oldRecord);
@@ -112,7 +119,7 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
       continue;
     }
     if (order > 0) {
-      pending |= ActionAddition(index, newRecord, merged);
+      pending |= Noted(ActionAddition(index, newRecord, merged), newRecord, left);
       ReadSnapshotRecord(newFile, newRecord, &newEnd);
       continue;
     }
@@ -130,9 +137,9 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
         TraceFileFields(index, "New", newRecord);
       }
       if (SameField(oldRecord, newRecord, kSizeOffset, kSizeLength)) {
-        pending |= ActionChangeDate(index, oldRecord, newRecord, merged);
+        pending |= Noted(ActionChangeDate(index, oldRecord, newRecord, merged), newRecord, left);
       } else {
-        pending |= ActionChangeSize(index, oldRecord, newRecord, merged);
+        pending |= Noted(ActionChangeSize(index, oldRecord, newRecord, merged), newRecord, left);
       }
     }
     ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
@@ -147,7 +154,8 @@ os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
 
 }  // namespace
 
-bool ScanFolder(int index) {
+bool ScanFolder(int index, PendingFiles* left) {
+  if (left != nullptr) left->count = 0;
   const ThreadControlEntry& entry = EntryAt(index);
   const bool trace = HasFlag(entry, kFlagTrace);
   bool stopped = false;
@@ -181,7 +189,7 @@ bool ScanFolder(int index) {
   StartSnapshotReader(&oldReader, oldFile);
   StartSnapshotReader(&newReader, newFile);
   StartSnapshotWriter(&mergedWriter, merged);
-  bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter);
+  bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter, left);
   FlushSnapshotWriter(&mergedWriter);
 
   os::FileClose(oldFile);
@@ -201,6 +209,7 @@ bool ScanFolder(int index) {
   RenameFile(names.mergedName, names.oldName);
 
   Deq(entry, trace, lock);
+  if (left != nullptr) left->scannedMs = os::MonotonicMs();
   return pending;
 }
 
@@ -233,6 +242,7 @@ void DirChangesThread(void* parameter) {
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
 
+  PendingFiles left = {};  // by the last scan
   int waitLimit = -1;
   bool failing = false;  // the last wait or re-arm failed at once
   bool echo = false;     // the last wake was an echo of this system's writes
@@ -242,7 +252,7 @@ void DirChangesThread(void* parameter) {
     }
     // Without a notification (it could not be set up) the wait only ends
     // at the stop: the folder is never scanned.
-    os::WaitResult woke = os::ChangeWatchWait(entry.changeHandle, waitLimit);
+    os::WaitResult woke = WaitForChange(entry.changeHandle, waitLimit, left);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
 
     bool pending = false;
@@ -252,7 +262,7 @@ void DirChangesThread(void* parameter) {
     if (echo) {
       // Nothing to do, and nothing written.
     } else if (woke == os::WaitResult::kSignalled || timedOut) {
-      pending = ScanFolder(index);
+      pending = ScanFolder(index, &left);
       if (os::StopRequested()) return;
     } else {
       Deq(entry, trace, 0);

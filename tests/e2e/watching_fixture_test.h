@@ -140,12 +140,14 @@ class WatchingTest : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
   }
 
-  // Another process opens in/`name` in `mode` (see file_holder) until
+  // Another process opens `folder`/`name` in `mode` (see file_holder) until
   // Release("file").
-  void HoldFile(const std::string& mode, const std::string& name) {
+  void HoldFile(const std::string& mode, const std::string& name,
+                const std::string& folder = "in") {
+    fs::remove(At("file.held"));  // left by the holder before this one
     holders_["file"].push_back(StartHelper(
         "file_holder",
-        {mode, Path("in") + kSeparator + name, Path("file.held"), Path("file.release")}));
+        {mode, Path(folder) + kSeparator + name, Path("file.held"), Path("file.release")}));
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
   }
 

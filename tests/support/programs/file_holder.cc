@@ -5,6 +5,7 @@
 //   write   open the existing PATH for writing and append a few bytes
 //   create  make PATH anew and keep writing to it, a few bytes every
 //           tenth of a second, as a copy in progress does
+//   stream  the same fifty times a second, as a database or a log does
 // Exits 0, or 3 when PATH could not be opened or RELEASE never came.
 #include <cstring>
 
@@ -14,7 +15,11 @@ using namespace wendrake::os;
 
 int main(int argc, char** argv) {
   if (argc != 5) return 2;
-  bool create = std::strcmp(argv[1], "create") == 0;
+  // Writes every `every` rounds of 10 ms; 0: none after the first.
+  int every = std::strcmp(argv[1], "create") == 0   ? 10
+              : std::strcmp(argv[1], "stream") == 0 ? 2
+                                                    : 0;
+  bool create = every != 0;
   bool write = create || std::strcmp(argv[1], "write") == 0;
   Handle file = FileOpen(argv[2], write ? kAccessWrite : kAccessRead, kShareRead | kShareWrite,
                          create ? kCreateAlways : kOpenExisting);
@@ -23,7 +28,7 @@ int main(int argc, char** argv) {
   FileClose(FileOpen(argv[3], kAccessWrite, kShareRead | kShareWrite, kCreateAlways));
   // A test that failed halfway never releases; one minute is plenty.
   for (int i = 0; i < 6000 && !FileExists(argv[4]); ++i) {
-    if (create && i % 10 == 9 && !FileWrite(file, "more", 4)) return 3;
+    if (create && i % every == every - 1 && !FileWrite(file, "more", 4)) return 3;
     PauseFor(10);
   }
   FileClose(file);
