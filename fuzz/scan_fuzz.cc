@@ -75,7 +75,7 @@ void Setup() {
   sigaction(SIGCHLD, &ignore, nullptr);
   fs::create_directory("in");
   // Held for the run as start-up holds it; the scan opens its own handle.
-  Check(os::LockCreate("KSFF01") != 0, "cannot create the lock");
+  Check(os::LockCreate("KSFF01") != os::kInvalidHandle, "cannot create the lock");
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ void ArmEntry(int index) {
   ThreadControlEntry& entry = EntryAt(index);
 
   entry.mutexHandle = os::LockCreate(entry.mutexName);
-  if (entry.mutexHandle == 0) {
+  if (entry.mutexHandle == os::kInvalidHandle) {
     LogF("(%02d)...      Error CreateMutex. --Abnormal ended.--", index);
   }
 
@@ -48,7 +48,7 @@ void ArmEntry(int index) {
   }
 
   entry.threadHandle = os::ThreadStart(DirChangesThread, &entry, &entry.threadId);
-  if (entry.threadHandle == 0) {
+  if (entry.threadHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateThread Error.  Code(%d)", index, os::LastError());
   }
   WriteLog(1, "");
@@ -64,8 +64,8 @@ void AllEndThread() {
   os::RequestStop();
   for (int i = 1; i <= entryCount; ++i) {
     const ThreadControlEntry& entry = EntryAt(i);
-    if (entry.threadHandle != 0) os::ThreadEnd(entry.threadHandle);
-    if (entry.changeHandle != 0) os::ChangeWatchClose(entry.changeHandle);
+    os::ThreadEnd(entry.threadHandle);
+    os::ChangeWatchClose(entry.changeHandle);
   }
   WriteLog(1, "Ended - AllEndThread");
 }

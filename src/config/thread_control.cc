@@ -24,8 +24,9 @@ void ClearThreadControlTable() {
   for (int i = 1; i <= kMaxEntries; ++i) {
     ThreadControlEntry& entry = EntryAt(i);
     entry.index = i;
-    entry.threadHandle = 0;
-    entry.changeHandle = 0;
+    entry.threadHandle = os::kInvalidHandle;
+    entry.changeHandle = os::kInvalidHandle;
+    entry.mutexHandle = os::kInvalidHandle;
     entry.threadId = 0;
     std::memset(entry.mutexName, 0, sizeof entry.mutexName);
     std::memset(entry.folder, 0, sizeof entry.folder);
@@ -75,7 +76,7 @@ void CopySetting(char (&field)[kSettingCapacity], const char* value) {
 }  // namespace
 
 void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
-              const char* argument) {
+                   const char* argument) {
   for (int i = 1; i <= entryCount; ++i) {
     if (std::strcmp(EntryAt(i).folder, folder) == 0) {
       LogF("(%02d)... Duplcate folder - bypassed.", entryCount);
@@ -93,10 +94,10 @@ void AddTableEntry(const char* action, const char* folder, const char* execute, 
   }
 
   ThreadControlEntry& entry = EntryAt(number);
-  entry.threadHandle = 0;
-  entry.changeHandle = 0;
+  entry.threadHandle = os::kInvalidHandle;
+  entry.changeHandle = os::kInvalidHandle;
   entry.threadId = 0;
-  entry.mutexHandle = 0;
+  entry.mutexHandle = os::kInvalidHandle;
   std::memcpy(entry.actionFlags, flags, sizeof flags);
   CopySetting(entry.execute, execute);
   CopySetting(entry.current, current);

@@ -30,20 +30,20 @@ class ScanFixture : public ::testing::Test {
     fs::create_directory("in");
   }
   ~ScanFixture() override {
-    if (lock_ != 0) os::LockClose(lock_);
+    os::LockClose(lock_);
     ResetLogForTesting();
   }
 
   // Makes entry 1 watch the folder with `action` (starting the open_probe
   // helper) and takes the first snapshot, as arming does at start-up.
   void Arm(const char* action) {
-    if (lock_ != 0) os::LockClose(lock_);
+    os::LockClose(lock_);
     entryCount = 0;
     ClearThreadControlTable();
     AddTableEntry(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
                   start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
-    ASSERT_NE(lock_, 0);
+    ASSERT_NE(lock_, os::kInvalidHandle);
     PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());
     RenameFile("KSFF01N.txt", "KSFF01O.txt");
     seen_ = testing::CurrentLogTexts().size();
@@ -89,7 +89,7 @@ class ScanFixture : public ::testing::Test {
 
   testing::ScopedTempDir start_;
   std::string folder_;
-  os::Handle lock_ = 0;
+  os::Handle lock_ = os::kInvalidHandle;
   std::size_t seen_ = 0;
 };
 

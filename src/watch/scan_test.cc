@@ -194,7 +194,7 @@ TEST_F(ScanTest, ScanWithoutItsLockOverADamagedOldSnapshotEnds) {
   Write("a", "1");
   Arm("T");
   os::LockClose(lock_);
-  lock_ = 0;
+  lock_ = os::kInvalidHandle;
 #ifndef _WIN32
   fs::remove(At("KSFF01.lock"));  // a named mutex goes with its last handle
 #endif

@@ -55,18 +55,19 @@ bool HasInUseSizeMark(const unsigned char* record) {
 
 // ENQ: the entry's named lock, held across the whole scan so that another
 // process holding it by name keeps the scan waiting. Returns the scan's own
-// handle, 0 when the lock could not be opened (the scan runs without it).
+// handle, kInvalidHandle when the lock could not be opened (the scan runs
+// without it).
 // Sets *stopped when a stop was requested during the wait.
 os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
   const int index = entry.index;
   if (trace) LogF("(%02d)...      -s- ENQ(%s) OpenMutex", index, entry.mutexName);
   os::Handle lock = os::LockOpen(entry.mutexName);
-  if (lock == 0) {
+  if (lock == os::kInvalidHandle) {
     LogF("(%02d)...      -e- error(FALSE OpenMutex) -error. -error.", index);
   } else if (!os::LockAcquire(lock)) {
     os::LockClose(lock);
     *stopped = true;
-    return 0;
+    return os::kInvalidHandle;
   }
   if (trace) LogF("(%02d)...      -e- ENQ(ok)", index);
   return lock;
@@ -74,7 +75,7 @@ os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
 
 void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
   if (trace) LogF("(%02d)...      -s- DEQ(%s) ReleaseMutex", entry.index, entry.mutexName);
-  if (lock != 0) {
+  if (lock != os::kInvalidHandle) {
     os::LockRelease(lock);
     os::LockClose(lock);
   }
@@ -197,7 +198,7 @@ bool ScanFolder(int index, PendingFiles* left) {
   os::FileClose(merged);
   if (os::StopRequested()) {
     // Cut short: the next start throws every snapshot file away anyway.
-    if (lock != 0) {
+    if (lock != os::kInvalidHandle) {
       os::LockRelease(lock);
       os::LockClose(lock);
     }
@@ -265,7 +266,7 @@ void DirChangesThread(void* parameter) {
       pending = ScanFolder(index, &left);
       if (os::StopRequested()) return;
     } else {
-      Deq(entry, trace, 0);
+      Deq(entry, trace, os::kInvalidHandle);
     }
     waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
 
