@@ -5,7 +5,9 @@
 // (sshfs, rclone, s3fs, bindfs over a folder others write), raises nothing.
 #include <sys/vfs.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "os/internal-posix.h"
 #include "os/os.h"
@@ -39,10 +41,8 @@ constexpr std::uint32_t kPolledTypes[] = {
 }  // namespace
 
 bool PolledFileSystemType(std::uint32_t type) {
-  for (std::uint32_t polled : kPolledTypes) {
-    if (type == polled) return true;
-  }
-  return false;
+  return std::find(std::begin(kPolledTypes), std::end(kPolledTypes), type) !=
+         std::end(kPolledTypes);
 }
 
 bool FolderNeedsPolling(const char* folder) {
