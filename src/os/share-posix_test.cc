@@ -9,7 +9,7 @@ namespace {
 
 // The file systems whose other writers raise no inotify event poll; the
 // local ones, and those that merely stack on local ones, do not.
-TEST(SharePosixTest, NetworkAndUserSpaceFileSystemsPoll) {
+TEST(PolledFileSystemTest, NetworkAndUserSpaceFileSystemsPoll) {
   struct {
     const char* name;
     std::uint32_t magic;
