@@ -18,8 +18,6 @@ namespace wendrake {
 namespace testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 class SharePosixTest : public WatchingTest {
  protected:
   // "in" becomes the mount of "back".
@@ -36,30 +34,17 @@ class SharePosixTest : public WatchingTest {
 
   // Written and renamed into place in the backing folder, as a share's
   // other writers do.
-  void DropBehind(const std::string& name, const std::string& contents = "x") {
-    WriteWholeFile(At("back") / (name + ".part"), contents);
+  void DropBehind(const std::string& name) {
+    WriteWholeFile(At("back") / (name + ".part"), name);
     fs::rename(At("back") / (name + ".part"), At("back") / name);
   }
 
-  // How long after `change` a start with `expected` was recorded in "out".
-  double SecondsUntilStarted(const std::function<void()>& change, const std::string& expected) {
-    Clock::time_point start = Clock::now();
-    change();
-    bool started =
-        PollUntil([&] { return Count(Started(ReadArgvRecords(At("out"))), expected); }, 60000);
-    EXPECT_TRUE(started) << expected;
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  }
-
-  // The CPU seconds the program has spent, all threads.
+  // The CPU seconds the program has spent: utime and stime, all threads.
   double CpuSeconds() const {
     std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.pid()) + "/stat"));
-    std::string field;
-    double ticks = 0;
-    for (int i = 1; i <= 15 && stat >> field; ++i) {
-      if (i >= 14) ticks += std::stod(field);  // utime, stime
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::string field[15];
+    for (std::string& f : field) stat >> f;
+    return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);
   }
 
   bool mounted_ = false;
@@ -72,49 +57,44 @@ TEST_F(SharePosixTest, ChangesBehindTheMountAreReportedByTheTimer) {
                   "machines raise no notification."),
             1);
   const struct {
-    const char* change;
-    std::function<void()> make;
+    std::function<void()> change;
     std::string started;
   } cases[] = {
-      {"renamed into place behind the mount", [&] { DropBehind("a.dat"); },
-       Expected("in", "a.dat", "-A")},
-      {"deleted behind the mount", [&] { fs::remove(At("back") / "a.dat"); },
-       Expected("in", "a.dat", "-D")},
-      {"written through the mount", [&] { WriteWholeFile(At("in") / "m.dat", "m"); },
-       Expected("in", "m.dat", "-A")},
+      {[&] { DropBehind("a.dat"); }, Expected("in", "a.dat", "-A")},
+      {[&] { fs::remove(At("back") / "a.dat"); }, Expected("in", "a.dat", "-D")},
+      {[&] { WriteWholeFile(At("in") / "m.dat", "m"); }, Expected("in", "m.dat", "-A")},
   };
   for (const auto& c : cases) {
-    EXPECT_LE(SecondsUntilStarted(c.make, c.started), 4.0) << c.change;
+    c.change();
+    EXPECT_TRUE(
+        PollUntil([&] { return Count(Started(ReadArgvRecords(At("out"))), c.started); }, 4000))
+        << c.started << " not within 4 s";
   }
   EXPECT_EQ(Records("out", 3).size(), 3u);
 }
 
-TEST_F(SharePosixTest, FilesWrittenBehindTheMountAreHandedOnOnceWhenCompleteThenAllIsQuiet) {
+TEST_F(SharePosixTest, FilesWrittenBehindTheMountAreHandedOnOnceCompleteThenAllIsQuiet) {
   StartWatching(Record("A", "in", "out"));
   // 64 KB pieces over 4 s: the file changes between the program's listings.
-  constexpr int kPieces = 16;
-  {
-    std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
-    const std::string piece(64 * 1024, 's');
-    for (int i = 0; i < kPieces; ++i) {
-      slow.write(piece.data(), piece.size()).flush();
-      std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+  constexpr int kPieces = 16, kMany = 200;
+  std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
+  for (int i = 0; i < kPieces; ++i) {
+    slow.write(std::string(64 * 1024, 's').data(), 64 * 1024).flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
-  constexpr int kMany = 200;
-  for (int i = 0; i < kMany; ++i) DropBehind("many" + std::to_string(i));
+  slow.close();
+  Lines expected = {Expected("in", "slow.dat", "-A")};
+  for (int i = 0; i < kMany; ++i) {
+    DropBehind("many" + std::to_string(i));
+    expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
+  }
+  std::sort(expected.begin(), expected.end());
 
   std::vector<ArgvRecord> records = Records("out", 1 + kMany);
-  Lines started = Started(records);
-  ASSERT_EQ(started.size(), 1u + kMany);
-  EXPECT_EQ(Count(started, Expected("in", "slow.dat", "-A")), 1);
-  for (int i = 0; i < kMany; ++i) {
-    EXPECT_EQ(Count(started, Expected("in", "many" + std::to_string(i), "-A")), 1) << i;
-  }
+  EXPECT_EQ(Started(records), expected);
   for (ArgvRecord& record : records) {
-    if (StartedWith(record) == Expected("in", "slow.dat", "-A")) {
-      EXPECT_EQ(record["size"], Lines{std::to_string(kPieces * 64 * 1024)}) << "not the final size";
-    }
+    if (StartedWith(record) != Expected("in", "slow.dat", "-A")) continue;
+    EXPECT_EQ(record["size"], Lines{std::to_string(kPieces * 64 * 1024)}) << "not the final size";
   }
 
   std::uintmax_t logSize = fs::file_size(At("Wendrake.log"));
