@@ -5,7 +5,7 @@
 #   install-deps.sh --all    also the Windows cross build, Wine and Xvfb
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck)
 if [ "${1:-}" = "--all" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)

@@ -216,6 +216,15 @@ bool ChangeWatchRearm(Handle watch);
 void ChangeWatchClose(Handle watch);
 
 // ---------------------------------------------------------------------------
+// Shared file systems
+
+// True when `folder` lies on a file system where other machines' writes
+// raise no change notification here: a network share, or a user-space
+// (FUSE) file system, whose files may change behind this machine's back.
+// False when it cannot be told (the folder is missing, say).
+bool FolderNeedsPolling(const char* folder);
+
+// ---------------------------------------------------------------------------
 // Threads and shutdown
 
 using ThreadProc = void (*)(void* parameter);
