@@ -49,7 +49,9 @@ void WriteLog(int mode, const char* text) {
     logOpened = true;
     // Others may read the log while we run, but not write or delete it; a
     // second instance in the same folder therefore runs without a log.
-    logHandle = os::FileOpen(kLogFileName, os::kAccessWrite, os::kShareRead, os::kOpenAlways);
+    // Appending lets a log rotation empty the file under us (see os.h).
+    logHandle = os::FileOpen(kLogFileName, os::kAccessWrite | os::kAccessAppend, os::kShareRead,
+                             os::kOpenAlways);
     if (logHandle != os::kInvalidHandle) os::FileSeekEnd(logHandle);
   }
   if (logHandle == os::kInvalidHandle) return;
