@@ -1,12 +1,17 @@
 // wendrake for Linux: the same watcher as the Windows program, without a
-// window or tray. Started in its start directory, it runs in the foreground
-// until SIGINT, SIGTERM or SIGHUP, which run the shutdown sequence.
+// window or tray. Started in its start directory (or given it with -C), it
+// runs in the foreground until SIGINT, SIGTERM or SIGHUP, which run the
+// shutdown sequence.
 #include <signal.h>
 
+#include "app/options.h"
 #include "app/startup.h"
 #include "log/log.h"
 
-int main() {
+int main(int argc, char** argv) {
+  int status = 0;
+  if (!wendrake::ReadOptions(argc, argv, &status)) return status;
+
   // Started programs are never waited for; the kernel reaps them.
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;

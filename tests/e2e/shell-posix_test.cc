@@ -1,10 +1,11 @@
-// The Linux program as a command-line tool and a service: a log rotated
-// under it.
+// The Linux program as a command-line tool and a service: its options, and
+// a log rotated under it.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "program.h"
 #include "watching_fixture_test.h"
 
 namespace wendrake {
@@ -12,6 +13,44 @@ namespace testing {
 namespace {
 
 using ShellTest = WatchingTest;
+
+std::string FirstLine(const std::string& text) {
+  return text.substr(0, text.find('\n') + 1);
+}
+
+// Each answer or refusal comes before anything is logged: the folder the
+// program was started in stays empty.
+TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
+  const std::string program = ProgramPath();
+  const std::string hint = "Try '" + program + " --help' for more information.\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // its first line
+    std::string err;
+  } cases[] = {
+      {{"--help"}, 0, "Usage: wendrake [OPTION]...\n", ""},
+      {{"-h"}, 0, "Usage: wendrake [OPTION]...\n", ""},
+      {{"--version"}, 0, "wendrake " WENDRAKE_VERSION "\n", ""},
+      {{"-V"}, 0, "wendrake " WENDRAKE_VERSION "\n", ""},
+      {{"--bogus"}, 2, "", program + ": unrecognized option '--bogus'\n" + hint},
+      {{"-x"}, 2, "", program + ": invalid option -- 'x'\n" + hint},
+      {{"--directory"}, 2, "", program + ": option '--directory' requires an argument\n" + hint},
+      {{"-C", ".", "stray"}, 2, "", program + ": unexpected argument 'stray'\n" + hint},
+      {{"-C", "absent"},
+       2,
+       "",
+       program + ": cannot change to directory 'absent': No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir here;
+    Finished run = RunProgram(c.args, here.path());
+    EXPECT_EQ(run.status, c.status) << c.args.back();
+    EXPECT_EQ(FirstLine(run.out), c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_TRUE(fs::is_empty(here.path())) << c.args.back();
+  }
+}
 
 // logrotate's copytruncate empties the log while the program runs: the
 // next line lands at offset 0, not after a hole as long as the old log.
