@@ -1,12 +1,31 @@
 // wendrake for Linux: the same watcher as the Windows program, without a
 // window or tray. Started in its start directory (or given it with -C), it
 // runs in the foreground until SIGINT, SIGTERM or SIGHUP, which run the
-// shutdown sequence.
+// shutdown sequence. Unlike the Windows program it tells its caller how the
+// run went: the exit status, and one line on stderr when it could not work.
 #include <signal.h>
+
+#include <cstdio>
 
 #include "app/options.h"
 #include "app/startup.h"
+#include "config/command_file.h"
+#include "config/thread_control.h"
 #include "log/log.h"
+
+namespace {
+
+constexpr int kCannotWork = 1;
+
+// The one line on stderr of a run that could not work: what is wrong, and
+// where the log that tells the whole story is.
+void ReportCannotWork(const char* program, const char* what) {
+  const char* directory = wendrake::startDirectory[0] != '\0' ? wendrake::startDirectory : ".";
+  std::fprintf(stderr, "%s: %s/%s %s; see %s/%s\n", program, directory, wendrake::kCommandFileName,
+               what, directory, wendrake::kLogFileName);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   int status = 0;
@@ -27,12 +46,21 @@ int main(int argc, char** argv) {
   sigaddset(&ending, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
-  if (wendrake::LoadConfiguration()) {
+  const char* failure = nullptr;
+  if (!wendrake::LoadConfiguration()) {
+    failure = "cannot be read";
+  } else if (wendrake::entryCount == 0) {
+    // Waiting for ever while watching nothing would help nobody: the run
+    // ends as a signal would end it.
+    failure = "gives no folder to watch";
+  } else {
     wendrake::ArmAllEntries();
     int signal = 0;
     sigwait(&ending, &signal);
   }
   wendrake::AllEndThread();
   wendrake::WriteLog(-1, "");
-  return 0;
+  if (failure == nullptr) return 0;
+  ReportCannotWork(argv[0], failure);
+  return kCannotWork;
 }

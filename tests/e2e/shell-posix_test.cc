@@ -1,5 +1,5 @@
-// The Linux program as a command-line tool and a service: its options, and
-// a log rotated under it.
+// The Linux program as a command-line tool and a service: its options, its
+// exit status and stderr, and a log rotated under it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -49,6 +49,32 @@ TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(FirstLine(run.out), c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_TRUE(fs::is_empty(here.path())) << c.args.back();
+  }
+}
+
+// A run that cannot work logs as ever, ends as a signal would end it and
+// says on stderr what is wrong and where the log is.
+TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
+  const struct {
+    const char* commandFile;  // nullptr: none
+    std::string what;
+  } cases[] = {
+      {nullptr, " cannot be read; see "},
+      {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see "},
+  };
+  for (const auto& c : cases) {
+    fs::remove(At("Wendrake.log"));
+    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+    ScopedTempDir elsewhere;
+    Finished run = RunProgram({"--directory", start_.str()}, elsewhere.path());
+    Lines log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Ended - AllEndThread");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              ProgramPath() + ": " + Path("WKCommand.txt") + c.what + Path("Wendrake.log") + "\n");
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
   }
 }
 
