@@ -1,5 +1,6 @@
 // The Linux program as a command-line tool and a service: its options, its
-// exit status and stderr, and a log rotated under it.
+// exit status and stderr, the journal copy of its log, and a log rotated
+// under it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,7 +54,9 @@ TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
 }
 
 // A run that cannot work logs as ever, ends as a signal would end it and
-// says on stderr what is wrong and where the log is.
+// says on stderr what is wrong and where the log is. Only when
+// JOURNAL_STREAM names its own stderr does each log line go there first,
+// as the journal wants it: the text without the stamp, one line each.
 TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
   const struct {
     const char* commandFile;  // nullptr: none
@@ -63,18 +66,28 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
       {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see "},
   };
   for (const auto& c : cases) {
-    fs::remove(At("Wendrake.log"));
-    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
-    ScopedTempDir elsewhere;
-    Finished run = RunProgram({"--directory", start_.str()}, elsewhere.path());
-    Lines log = Log();
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), "Ended - AllEndThread");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
-              ProgramPath() + ": " + Path("WKCommand.txt") + c.what + Path("Wendrake.log") + "\n");
-    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    for (JournalStream journal :
+         {JournalStream::kUnset, JournalStream::kStdout, JournalStream::kStderr}) {
+      fs::remove(At("Wendrake.log"));
+      fs::remove(At("WKCommand.txt"));
+      if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+      ScopedTempDir elsewhere;
+      Finished run = RunProgram({"--directory", start_.str()}, elsewhere.path(), journal);
+      Lines log = Log();
+      ASSERT_FALSE(log.empty());
+      EXPECT_EQ(log.back(), "Ended - AllEndThread");
+      std::string copies;
+      for (std::string text : log) {
+        if (journal != JournalStream::kStderr) break;
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        copies += text + "\n";
+      }
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, copies + ProgramPath() + ": " + Path("WKCommand.txt") + c.what +
+                             Path("Wendrake.log") + "\n");
+      EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    }
   }
 }
 
