@@ -72,6 +72,9 @@ if(e2e_sources)
   add_executable(e2e_tests ${e2e_sources})
   target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/e2e)
   target_link_libraries(e2e_tests PRIVATE wendrake_test_support wendrake_warnings)
+  # What the program should call itself, and where the package is made from.
+  target_compile_definitions(e2e_tests PRIVATE "WENDRAKE_VERSION=\"${PROJECT_VERSION}\""
+    "WENDRAKE_BINARY_DIR=\"${CMAKE_BINARY_DIR}\"")
   set_target_properties(e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
   add_dependencies(e2e_tests wendrake_program ${WENDRAKE_TEST_PROGRAMS})
   add_test(NAME e2e COMMAND e2e_tests WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})

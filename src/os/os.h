@@ -49,7 +49,12 @@ int PathTooLongError();
 // ---------------------------------------------------------------------------
 // Files
 
-enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u };
+// kAccessAppend, with kAccessWrite: on Linux every write lands at the end
+// of the file as it is at that moment (O_APPEND), so a log that another
+// program empties in place (logrotate's copytruncate) goes on from offset
+// 0 instead of leaving a hole. Windows keeps writing at the current
+// position; callers move it to the end themselves.
+enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u, kAccessAppend = 4u };
 
 // What other openers may do while this handle is open. On Linux only the
 // denial of write sharing to a writer has an effect: the open takes an
