@@ -6,6 +6,9 @@ if(WIN32)
 else()
   add_executable(wendrake_program ${CMAKE_SOURCE_DIR}/src/app/main-posix.cc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME wendrake)
+  # --version tells the version of the build.
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/app/options-posix.cc PROPERTIES
+    COMPILE_DEFINITIONS "WENDRAKE_VERSION=\"${PROJECT_VERSION}\"")
 endif()
 target_link_libraries(wendrake_program PRIVATE wendrake_core wendrake_warnings)
 if(WIN32)

@@ -72,6 +72,9 @@ if(e2e_sources)
   add_executable(e2e_tests ${e2e_sources})
   target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/e2e)
   target_link_libraries(e2e_tests PRIVATE wendrake_test_support wendrake_warnings)
+  # What the program should call itself, and where the package is made from.
+  target_compile_definitions(e2e_tests PRIVATE "WENDRAKE_VERSION=\"${PROJECT_VERSION}\""
+    "WENDRAKE_BINARY_DIR=\"${CMAKE_BINARY_DIR}\"")
   set_target_properties(e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
   add_dependencies(e2e_tests wendrake_program ${WENDRAKE_TEST_PROGRAMS})
   add_test(NAME e2e COMMAND e2e_tests WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
@@ -79,4 +82,20 @@ if(e2e_sources)
   if(WIN32)
     set_tests_properties(e2e PROPERTIES RESOURCE_LOCK named_mutexes)
   endif()
+endif()
+
+# Under Wine the shared-folder scenario watches drive S:, a FUSE mount typed
+# "network" in the suites' prefix, set up and taken down by the host's
+# shell around the suites. Each step ends the prefix's server: no suite
+# may run meanwhile.
+if(WIN32 AND TARGET e2e_tests)
+  set(share_script ${CMAKE_SOURCE_DIR}/tests/e2e/wine-share.sh)
+  set(share_args ${CMAKE_BINARY_DIR}/wineprefix ${CMAKE_BINARY_DIR}/share)
+  add_test(NAME share_up COMMAND bash ${share_script} up ${share_args})
+  add_test(NAME share_down COMMAND bash ${share_script} down ${share_args})
+  set_tests_properties(share_up PROPERTIES FIXTURES_SETUP wine_share RESOURCE_LOCK named_mutexes)
+  set_tests_properties(share_down PROPERTIES FIXTURES_CLEANUP wine_share
+                       RESOURCE_LOCK named_mutexes)
+  set_tests_properties(e2e PROPERTIES FIXTURES_REQUIRED wine_share
+                       ENVIRONMENT "WENDRAKE_SHARE_BACKING=${CMAKE_BINARY_DIR}/share/back")
 endif()

@@ -20,7 +20,8 @@ CMD
 
 echo "Start directory: $run"
 echo "Drop files into $run/inbox (from another terminal);"
-echo "the handler's lines appear below and in $run/handled.txt; the log is $run/Wendrake.log."
+echo "the handler's lines appear below and in $run/handled.txt, among the lines of the log,"
+echo "which is $run/Wendrake.log."
 cd "$run"
 status=0
 "$root/build/linux/install/bin/wendrake" || status=$?

@@ -5,8 +5,10 @@
 #   install-deps.sh --all    also the Windows cross build, Wine and Xvfb
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux
-          clang libclang-rt-14-dev clang-tidy clang-format cppcheck)
+# dpkg-dev and file: cpack -G DEB finds the package's dependencies with them.
+# bindfs: the shared-folder tests mount a FUSE folder over a backing one.
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs
+          clang libclang-rt-14-dev clang-tidy clang-format cppcheck dpkg-dev file)
 if [ "${1:-}" = "--all" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 fi

@@ -1,17 +1,65 @@
 // wendrake for Linux: the same watcher as the Windows program, without a
-// window or tray. Started in its start directory, it runs in the foreground
-// until SIGINT, SIGTERM or SIGHUP, which run the shutdown sequence.
+// window or tray. Started in its start directory (or given it with -C), it
+// runs in the foreground until SIGINT, SIGTERM or SIGHUP, which run the
+// shutdown sequence. Unlike the Windows program it tells its caller how the
+// run went: the exit status, and one line on stderr when it could not work.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/options.h"
 #include "app/startup.h"
+#include "config/command_file.h"
+#include "config/thread_control.h"
 #include "log/log.h"
 
-int main() {
+namespace {
+
+constexpr int kCannotWork = 1;
+
+// The log lines also go to stderr when someone reads it as they come: the
+// systemd journal, which names the stream it gave us in JOURNAL_STREAM
+// ("device:inode"; a child of ours with another stderr may inherit the
+// variable, hence the comparison), or a terminal. A file or a pipe gets
+// nothing extra, so redirections see what they always saw.
+wendrake::LogCopy StderrCopy() {
+  struct stat err;
+  if (fstat(STDERR_FILENO, &err) != 0) return wendrake::LogCopy::kNone;
+  const char* journal = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0, inode = 0;
+  int end = 0;
+  if (journal != nullptr && std::sscanf(journal, "%llu:%llu%n", &device, &inode, &end) == 2 &&
+      journal[end] == '\0' && device == err.st_dev && inode == err.st_ino) {
+    return wendrake::LogCopy::kTextOnly;
+  }
+  return isatty(STDERR_FILENO) ? wendrake::LogCopy::kStamped : wendrake::LogCopy::kNone;
+}
+
+// The one line on stderr of a run that could not work: what is wrong, and
+// where the log that tells the whole story is.
+void ReportCannotWork(const char* program, const char* what) {
+  const char* directory = wendrake::startDirectory[0] != '\0' ? wendrake::startDirectory : ".";
+  std::fprintf(stderr, "%s: %s/%s %s; see %s/%s\n", program, directory, wendrake::kCommandFileName,
+               what, directory, wendrake::kLogFileName);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  if (!wendrake::ReadOptions(argc, argv, &status)) return status;
+
   // Started programs are never waited for; the kernel reaps them.
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   ignore.sa_flags = SA_NOCLDWAIT;
   sigaction(SIGCHLD, &ignore, nullptr);
+  // A journal or terminal that goes away must cost the copies, not the run.
+  ignore.sa_flags = 0;
+  sigaction(SIGPIPE, &ignore, nullptr);
 
   // The ending signals are taken by sigwait below, on this thread only:
   // blocked before any watcher exists, so the watchers inherit the mask.
@@ -22,12 +70,22 @@ int main() {
   sigaddset(&ending, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
-  if (wendrake::LoadConfiguration()) {
+  wendrake::CopyLogLinesTo(STDERR_FILENO, StderrCopy());
+  const char* failure = nullptr;
+  if (!wendrake::LoadConfiguration()) {
+    failure = "cannot be read";
+  } else if (wendrake::entryCount == 0) {
+    // Waiting for ever while watching nothing would help nobody: the run
+    // ends as a signal would end it.
+    failure = "gives no folder to watch";
+  } else {
     wendrake::ArmAllEntries();
     int signal = 0;
     sigwait(&ending, &signal);
   }
   wendrake::AllEndThread();
   wendrake::WriteLog(-1, "");
-  return 0;
+  if (failure == nullptr) return 0;
+  ReportCannotWork(argv[0], failure);
+  return kCannotWork;
 }

@@ -29,8 +29,6 @@ void ExtractKeywordValue(char* destination, const char* record, const char* keyw
 
 namespace {
 
-constexpr const char* kCommandFileName = "WKCommand.txt";
-
 bool IsShortRecord(const char* record) {
   return std::strlen(record) <= 7;
 }

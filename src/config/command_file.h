@@ -7,6 +7,7 @@
 
 namespace wendrake {
 
+constexpr const char* kCommandFileName = "WKCommand.txt";
 constexpr int kStartDirectoryCapacity = 256;
 
 // A record is read into a buffer of this size, at most kRecordMax

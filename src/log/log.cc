@@ -11,6 +11,29 @@ namespace {
 // exists, and closed after every watcher has ended; so neither needs a lock.
 os::Handle logHandle = os::kInvalidHandle;
 bool logOpened = false;  // set by the first line, never cleared
+bool logClosed = false;  // nothing is written anywhere after the close
+
+// Set by the program's shell before the first line.
+os::Handle copyStream = os::kInvalidHandle;
+LogCopy copyHow = LogCopy::kNone;
+
+// The copy of a finished log line: one line of its own, with a LF end as
+// terminals and the journal expect. A text's own line breaks become blanks,
+// since the journal would make a separate entry of each piece.
+void WriteCopy(const char* line, std::size_t length) {
+  std::size_t from = 0;
+  if (copyHow == LogCopy::kTextOnly) {
+    const char* text = std::strstr(line, " - ");  // the stamp holds none before its own
+    if (text != nullptr) from = static_cast<std::size_t>(text - line) + 3;
+  }
+  char copy[kLogLineCapacity];
+  std::size_t used = 0;
+  for (std::size_t i = from; i + 2 < length; ++i) {
+    copy[used++] = line[i] == '\n' ? ' ' : line[i];
+  }
+  copy[used++] = '\n';
+  os::FileWrite(copyStream, copy, used);
+}
 
 }  // namespace
 
@@ -43,22 +66,32 @@ void WriteLog(int mode, const char* text) {
     // Forgotten, not just closed: on Linux the number may soon name another
     // file, which a late line must never reach.
     logHandle = os::kInvalidHandle;
+    logClosed = true;
     return;
   }
+  if (logClosed) return;
   if (!logOpened) {
     logOpened = true;
     // Others may read the log while we run, but not write or delete it; a
     // second instance in the same folder therefore runs without a log.
-    logHandle = os::FileOpen(kLogFileName, os::kAccessWrite, os::kShareRead, os::kOpenAlways);
+    // Appending lets a log rotation empty the file under us (see os.h).
+    logHandle = os::FileOpen(kLogFileName, os::kAccessWrite | os::kAccessAppend, os::kShareRead,
+                             os::kOpenAlways);
     if (logHandle != os::kInvalidHandle) os::FileSeekEnd(logHandle);
   }
-  if (logHandle == os::kInvalidHandle) return;
+  if (logHandle == os::kInvalidHandle && copyHow == LogCopy::kNone) return;
 
   os::LocalTime now;
   os::LocalTimeNow(&now);
   char line[kLogLineCapacity];
   std::size_t length = FormatLogLine(line, now, text);
-  os::FileWrite(logHandle, line, length);
+  if (logHandle != os::kInvalidHandle) os::FileWrite(logHandle, line, length);
+  if (copyHow != LogCopy::kNone) WriteCopy(line, length);
+}
+
+void CopyLogLinesTo(os::Handle stream, LogCopy how) {
+  copyStream = stream;
+  copyHow = stream == os::kInvalidHandle ? LogCopy::kNone : how;
 }
 
 void LogF(const char* format, ...) {
@@ -74,6 +107,7 @@ void LogF(const char* format, ...) {
 void ResetLogForTesting() {
   WriteLog(-1, "");
   logOpened = false;
+  logClosed = false;
 }
 
 }  // namespace wendrake

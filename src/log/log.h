@@ -29,6 +29,14 @@ constexpr std::size_t kMessageCapacity = 256;
 // and nothing else.
 void WriteLog(int mode, const char* text);
 
+// Where a copy of each log line goes besides the file: nowhere (the
+// default, and always on Windows), or a stream that a person or the systemd
+// journal reads (Linux stderr). The journal stamps lines itself, so it gets
+// the text alone; a terminal gets the whole line. The file is written as
+// ever, and a copy is made even when the file could not be opened.
+enum class LogCopy { kNone, kStamped, kTextOnly };
+void CopyLogLinesTo(os::Handle stream, LogCopy how);
+
 // Formats a message into a kMessageCapacity buffer (cut, never overrun) and
 // writes it as one line.
 void LogF(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -31,6 +31,7 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   } else {
     flags |= O_RDONLY;
   }
+  if ((access & kAccessWrite) && (access & kAccessAppend)) flags |= O_APPEND;
   if (disposition != kOpenExisting) flags |= O_CREAT;
   int fd = open(path, flags, 0666);
   if (fd < 0) return kInvalidHandle;

@@ -29,6 +29,10 @@ int RemainingMs(std::int64_t startMs, int timeoutMs);
 // entries this one may read are seen.
 bool OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode);
 
+// True when a file system of this statfs f_type (its low 32 bits) is one
+// that FolderNeedsPolling names.
+bool PolledFileSystemType(std::uint32_t type);
+
 }  // namespace os
 }  // namespace wendrake
 

@@ -51,7 +51,12 @@ int PathTooLongError();
 // ---------------------------------------------------------------------------
 // Files
 
-enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u };
+// kAccessAppend, with kAccessWrite: on Linux every write lands at the end
+// of the file as it is at that moment (O_APPEND), so a log that another
+// program empties in place (logrotate's copytruncate) goes on from offset
+// 0 instead of leaving a hole. Windows keeps writing at the current
+// position; callers move it to the end themselves.
+enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u, kAccessAppend = 4u };
 
 // What other openers may do while this handle is open. On Linux only the
 // denial of write sharing to a writer has an effect: the open takes an
@@ -218,6 +223,15 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail = n
 bool ChangeWatchRearm(Handle watch);
 
 void ChangeWatchClose(Handle watch);
+
+// ---------------------------------------------------------------------------
+// Shared file systems
+
+// True when `folder` lies on a file system where other machines' writes
+// raise no change notification here: a network share, or a user-space
+// (FUSE) file system, whose files may change behind this machine's back.
+// False when it cannot be told (the folder is missing, say).
+bool FolderNeedsPolling(const char* folder);
 
 // ---------------------------------------------------------------------------
 // Threads and shutdown

@@ -7,6 +7,7 @@
 #include "config/thread_control.h"
 #include "launch/launcher.h"
 #include "log/log.h"
+#include "watch/polling.h"
 #include "watch/snapshot.h"
 
 namespace wendrake {
@@ -39,6 +40,11 @@ bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
   os::ProbeResult result = os::ProbeExclusive(path, &info);
   if (result == os::ProbeResult::kFree) {
     FillSnapshotRecord(probeRecord, name, info.sizeLow, info.lastWrite);
+    // On a shared folder another machine's writer holds nothing open here:
+    // a file is complete only once it has stopped changing.
+    if (ChangedSinceLastListing(index, probeRecord)) result = os::ProbeResult::kInUse;
+  }
+  if (result == os::ProbeResult::kFree) {
     if (trace) {
       LogF("(%02d)...      -s- %s(%s) non use.", index, label, name);
       if (kind == ProbeKind::kAddition) {

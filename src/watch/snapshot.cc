@@ -260,7 +260,11 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
   std::unique_ptr<unsigned char[]> table = NewListingTable();
   if (!table) return false;
   int count = ListFolder(0, folder, table.get(), false);
-  if (count < 0) return false;
+  // A folder that cannot be listed is taken as empty, as a scan takes it:
+  // an empty drive root (no "." or ".." to list on Windows) or a folder
+  // that stays missing would otherwise cost a scan and its error line on
+  // every timed wake, while a scan would find nothing new.
+  if (count < 0) count = 0;
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
                                  os::kShareRead | os::kShareWrite, os::kOpenExisting);
   if (file == os::kInvalidHandle) return false;

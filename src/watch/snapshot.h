@@ -53,7 +53,8 @@ bool HoldsOwnFiles(const char* folder);
 
 // True when the files of `folder` are just those of the snapshot file
 // `snapshotFileName`, with the same size, date and time: a fresh scan
-// would find nothing to do. Writes nothing, not even to the log.
+// would find nothing to do. A folder that cannot be listed counts as
+// empty. Writes nothing, not even to the log.
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
 
 // Shell sort in place by the descriptor's key, unsigned byte comparison.

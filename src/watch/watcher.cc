@@ -8,6 +8,7 @@
 #include "os/os.h"
 #include "watch/outcomes.h"
 #include "watch/pending_files.h"
+#include "watch/polling.h"
 #include "watch/snapshot.h"
 
 namespace wendrake {
@@ -149,6 +150,16 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
   return pending;
 }
 
+// A wake that would find nothing to do, and so passes without a scan and
+// without a line: in the start directory a wake by this system's own
+// writes, and on a polled folder a timed wake that finds it as it was.
+bool NothingToDo(bool ownFolder, bool polled, os::WaitResult woke, const char* oldSnapshot,
+                 const char* folder) {
+  bool worthALook = (ownFolder && woke == os::WaitResult::kSignalled) ||
+                    (polled && woke == os::WaitResult::kTimeout);
+  return worthALook && FolderMatchesSnapshot(oldSnapshot, folder);
+}
+
 os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
   return os::FileOpen(name, os::kAccessRead | os::kAccessWrite, os::kShareRead, disposition);
 }
@@ -192,6 +203,7 @@ bool ScanFolder(int index, PendingFiles* left) {
   StartSnapshotWriter(&mergedWriter, merged);
   bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter, left);
   FlushSnapshotWriter(&mergedWriter);
+  RememberListing(index, names.newName);
 
   os::FileClose(oldFile);
   os::FileClose(newFile);
@@ -238,28 +250,31 @@ void DirChangesThread(void* parameter) {
   // system's own writes from others' (Windows gives no names). Such a wake
   // that finds the other files just as the old snapshot has them is an
   // echo and passes without a scan and without a line, either of which
-  // would wake the next; a change made meanwhile wakes the next wait.
+  // would wake the next; a change made meanwhile wakes the next wait. A
+  // polled folder's timed wake that finds nothing new passes alike, so
+  // that an idle share costs a listing every few seconds and no log line.
   const bool ownFolder = HoldsOwnFiles(entry.folder);
+  const bool polled = StartPolling(index);
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(index, &names);
 
   PendingFiles left = {};  // by the last scan
   int waitLimit = -1;
   bool failing = false;  // the last wait or re-arm failed at once
-  bool echo = false;     // the last wake was an echo of this system's writes
+  bool echo = false;     // the last wake found nothing to do
   for (;;) {
     if (!failing && !echo) {
       LogF("(%02d)...-Wait(Find...ChangeNotification) Folder(%s)", index, entry.folder);
     }
     // Without a notification (it could not be set up) the wait only ends
-    // at the stop: the folder is never scanned.
-    os::WaitResult woke = WaitForChange(entry.changeHandle, waitLimit, left);
+    // at the stop or, on a polled folder, at the timer.
+    os::WaitResult woke =
+        WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
-    echo = ownFolder && woke == os::WaitResult::kSignalled &&
-           FolderMatchesSnapshot(names.oldName, entry.folder);
+    echo = NothingToDo(ownFolder, polled, woke, names.oldName, entry.folder);
     if (echo) {
       // Nothing to do, and nothing written.
     } else if (woke == os::WaitResult::kSignalled || timedOut) {

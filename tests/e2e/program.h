@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test_util.h"
 
@@ -14,6 +15,23 @@ namespace testing {
 
 // $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
 std::string ProgramPath();
+
+#ifndef _WIN32
+// A run of the program to its end, with what it wrote.
+struct Finished {
+  int status = -1;  // -1: it had not ended after a minute
+  std::string out, err;
+};
+
+// What JOURNAL_STREAM names: nothing (unset), the program's stderr pipe, as
+// systemd names the journal's stream, or its stdout pipe.
+enum class JournalStream { kUnset, kStderr, kStdout };
+
+// Runs it with `args` in `directory`, stdout and stderr each into a pipe of
+// ours.
+Finished RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
+                    JournalStream journal = JournalStream::kUnset);
+#endif
 
 class Program {
  public:

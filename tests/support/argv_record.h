@@ -11,7 +11,7 @@
 namespace wendrake {
 namespace testing {
 
-// The decoded values of one record by tag ("cwd", "cmd", "arg", "fd",
+// The decoded values of one record by tag ("cwd", "cmd", "arg", "fd", "size",
 // "sig"), in the order written.
 using ArgvRecord = std::map<std::string, std::vector<std::string>>;
 

@@ -5,12 +5,14 @@
 //   arg  each element of argv        fd   each descriptor open at start
 //        (Linux)                          besides 0, 1 and 2 (Linux)
 //   sig  "blocked" when a signal is blocked, "chld-ignored" when SIGCHLD
-//        is ignored (Linux)
+//        is ignored (Linux)          size the size of the file argv[1] names
+//                                         when it starts (Linux)
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -46,6 +48,12 @@ int main(int argc, char** argv) {
   Put(out, "cmd", GetCommandLineA());
 #else
   for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
+  struct stat handed;
+  if (argc > 1 && stat(argv[1], &handed) == 0) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%lld", static_cast<long long>(handed.st_size));
+    Put(out, "size", size);
+  }
   for (int fd = 3; fd < 1024; ++fd) {
     char number[16];
     std::snprintf(number, sizeof number, "%d", fd);

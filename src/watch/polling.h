@@ -1,0 +1,34 @@
+// Folders on shared file systems (network shares, FUSE): what other
+// machines write there raises no change notification on this one, so the
+// watcher also wakes on a timer, and a file that is still changing between
+// two listings counts as in use, since the probes only see this machine's
+// openers.
+#ifndef WENDRAKE_WATCH_POLLING_H_
+#define WENDRAKE_WATCH_POLLING_H_
+
+namespace wendrake {
+
+// How often such a folder is looked at besides its notification.
+constexpr int kPollIntervalMs = 2000;
+
+// Decides, once at the watcher's start, whether entry `index` is polled;
+// if so logs it and remembers the first snapshot as the folder's last
+// listing. Returns the decision.
+bool StartPolling(int index);
+
+// The wait limit of a polled entry: `waitLimit`, but never longer than
+// kPollIntervalMs (and no limit becomes that).
+int PolledWaitLimit(int waitLimit);
+
+// True when entry `index` is polled and the file of `record` (its name,
+// size, date and time as found now) was not in the folder's last listing
+// with that size, date and time: another machine may still be writing it.
+bool ChangedSinceLastListing(int index, const unsigned char* record);
+
+// Keeps the listing in the snapshot file `snapshotFileName` as the last
+// listing of polled entry `index`; does nothing for an entry not polled.
+void RememberListing(int index, const char* snapshotFileName);
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_WATCH_POLLING_H_

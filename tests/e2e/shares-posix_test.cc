@@ -1,0 +1,109 @@
+// A watched folder on a FUSE file system (bindfs over a backing folder),
+// written through the backing folder as another machine writes a share:
+// no notification reaches the program, only its timer.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "watching_fixture_test.h"
+
+namespace wendrake {
+namespace testing {
+namespace {
+
+class SharePosixTest : public WatchingTest {
+ protected:
+  // "in" becomes the mount of "back".
+  void SetUp() override {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/fuse: no FUSE mount";
+    fs::create_directory(At("back"));
+    HelperProcess bindfs = StartProcess("bindfs", {At("back").string(), At("in").string()});
+    ASSERT_EQ(WaitHelper(bindfs, 30000), 0) << "bindfs (scripts/install-deps.sh) did not mount";
+    mounted_ = true;
+  }
+  ~SharePosixTest() override {
+    if (mounted_) umount2(At("in").c_str(), MNT_DETACH);
+  }
+
+  // Written and renamed into place in the backing folder, as a share's
+  // other writers do.
+  void DropBehind(const std::string& name) {
+    WriteWholeFile(At("back") / (name + ".part"), name);
+    fs::rename(At("back") / (name + ".part"), At("back") / name);
+  }
+
+  // The CPU seconds the program has spent: utime and stime, all threads.
+  double CpuSeconds() const {
+    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.pid()) + "/stat"));
+    std::string field[15];
+    for (std::string& f : field) stat >> f;
+    return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);
+  }
+
+  bool mounted_ = false;
+};
+
+TEST_F(SharePosixTest, ChangesBehindTheMountAreReportedByTheTimer) {
+  StartWatching(Record("AD", "in", "out"));
+  EXPECT_EQ(Count(Log(),
+                  "(01)...      Polling(every 2 s) -a shared file system: writes from other "
+                  "machines raise no notification."),
+            1);
+  const struct {
+    std::function<void()> change;
+    std::string started;
+  } cases[] = {
+      {[&] { DropBehind("a.dat"); }, Expected("in", "a.dat", "-A")},
+      {[&] { fs::remove(At("back") / "a.dat"); }, Expected("in", "a.dat", "-D")},
+      {[&] { WriteWholeFile(At("in") / "m.dat", "m"); }, Expected("in", "m.dat", "-A")},
+  };
+  for (const auto& c : cases) {
+    c.change();
+    EXPECT_TRUE(
+        PollUntil([&] { return Count(Started(ReadArgvRecords(At("out"))), c.started); }, 4000))
+        << c.started << " not within 4 s";
+  }
+  EXPECT_EQ(Records("out", 3).size(), 3u);
+}
+
+TEST_F(SharePosixTest, FilesWrittenBehindTheMountAreHandedOnOnceCompleteThenAllIsQuiet) {
+  StartWatching(Record("A", "in", "out"));
+  // 64 KB pieces over 4 s: the file changes between the program's listings.
+  constexpr int kPieces = 16, kMany = 200;
+  std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
+  for (int i = 0; i < kPieces; ++i) {
+    slow.write(std::string(64 * 1024, 's').data(), 64 * 1024).flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  slow.close();
+  Lines expected = {Expected("in", "slow.dat", "-A")};
+  for (int i = 0; i < kMany; ++i) {
+    DropBehind("many" + std::to_string(i));
+    expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
+  }
+  std::sort(expected.begin(), expected.end());
+
+  std::vector<ArgvRecord> records = Records("out", 1 + kMany);
+  EXPECT_EQ(Started(records), expected);
+  for (ArgvRecord& record : records) {
+    if (StartedWith(record) != Expected("in", "slow.dat", "-A")) continue;
+    EXPECT_EQ(record["size"], Lines{std::to_string(kPieces * 64 * 1024)}) << "not the final size";
+  }
+
+  std::uintmax_t logSize = fs::file_size(At("Wendrake.log"));
+  double cpu = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  EXPECT_EQ(fs::file_size(At("Wendrake.log")), logSize) << "an idle share wrote to the log";
+  EXPECT_LT(CpuSeconds() - cpu, 0.1);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace wendrake
