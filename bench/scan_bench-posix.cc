@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
   if (!bench::MakeFolders()) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  wendrake::WriteLog(-1, "");
+  wendrake::CloseLog();
   std::error_code ignored;
   fs::current_path("/", ignored);
   fs::remove_all(scratch, ignored);

@@ -16,8 +16,8 @@ bool LoadConfiguration() {
   // A directory that does not fit stays empty, and the command file then
   // counts as one that cannot be opened.
   os::CurrentDirectory(startDirectory, sizeof startDirectory);
-  WriteLog(1, "");
-  WriteLog(1, "= Start program ===========");
+  WriteLog("");
+  WriteLog("= Start program ===========");
   ClearThreadControlTable();
   return LoadCommandFile() != 0;
 }
@@ -51,7 +51,7 @@ void ArmEntry(int index) {
   if (entry.threadHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateThread Error.  Code(%d)", index, os::LastError());
   }
-  WriteLog(1, "");
+  WriteLog("");
 }
 
 void ArmAllEntries() {
@@ -67,7 +67,7 @@ void AllEndThread() {
     os::ThreadEnd(entry.threadHandle);
     os::ChangeWatchClose(entry.changeHandle);
   }
-  WriteLog(1, "Ended - AllEndThread");
+  WriteLog("Ended - AllEndThread");
 }
 
 }  // namespace wendrake

@@ -20,7 +20,7 @@ bool HasFlag(const ThreadControlEntry& entry, int position) {
 }
 
 void ClearThreadControlTable() {
-  WriteLog(1, "-Start- Clear ThreadControlTable.");
+  WriteLog("-Start- Clear ThreadControlTable.");
   for (int i = 1; i <= kMaxEntries; ++i) {
     ThreadControlEntry& entry = EntryAt(i);
     entry.index = i;

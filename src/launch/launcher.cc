@@ -120,7 +120,7 @@ void LaunchCommand(const ThreadControlEntry& entry, const Command& command) {
   LogF("(%02d)... ... ... Execute(%s)", index, entry.execute);
   LogF("(%02d)... ... ... Argument(%s)", index, command.argumentString);
   LogF("(%02d)... ... ... Current(%s)", index, entry.current);
-  WriteLog(1, "");
+  WriteLog("");
 }
 
 }  // namespace wendrake
