@@ -271,6 +271,9 @@ void DirChangesThread(void* parameter) {
     os::WaitResult woke =
         WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
+    // Taken now: what runs before the line below (the DEQ lines) may set
+    // another.
+    int error = woke == os::WaitResult::kFailed ? os::LastError() : 0;
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
@@ -286,12 +289,13 @@ void DirChangesThread(void* parameter) {
     waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
 
     bool rearmed = os::ChangeWatchRearm(entry.changeHandle);
+    if (!rearmed && error == 0) error = os::LastError();
     if (woke == os::WaitResult::kFailed || !rearmed) {
       // A wait that fails at once would fail again at once: pause instead
       // of spinning, and say so once rather than every second.
       if (!failing) {
         LogF("(%02d)...      -e- error(Wait ChangeNotification) Code(%d) -retry every second.",
-             index, os::LastError());
+             index, error);
       }
       failing = true;
       os::PauseFor(kFailedWaitPauseMs);
