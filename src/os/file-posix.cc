@@ -98,5 +98,9 @@ bool FileRename(const char* source, const char* target) {
   return rename(source, target) == 0;
 }
 
+bool FileReplace(const char* source, const char* target) {
+  return rename(source, target) == 0;
+}
+
 }  // namespace os
 }  // namespace wendrake

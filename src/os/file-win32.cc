@@ -64,5 +64,9 @@ bool FileRename(const char* source, const char* target) {
   return MoveFileA(source, target) != 0;
 }
 
+bool FileReplace(const char* source, const char* target) {
+  return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 }  // namespace os
 }  // namespace wendrake

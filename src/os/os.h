@@ -91,6 +91,12 @@ bool FileDelete(const char* path);
 // exists; callers delete it first.
 bool FileRename(const char* source, const char* target);
 
+// Gives `source` the name `target` in one call, replacing a file of that
+// name (rename(2); MoveFileExA with MOVEFILE_REPLACE_EXISTING): the target
+// name never goes missing, and no deletion of its own is needed. Fails, with
+// LastError() set and both files as they were, where `target` is a folder.
+bool FileReplace(const char* source, const char* target);
+
 // ---------------------------------------------------------------------------
 // Text files read line by line (the command file)
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -404,6 +405,23 @@ void ReanameFile(const char* sourceName, const char* targetName) {
   if (!os::FileRename(sourceName, targetName)) {
     LogF("...ReanameFile. MoveFile error(%s) Error(%d)", sourceName, os::LastError());
   }
+}
+
+void MakeScanFilesReady(const SnapshotFileNames& names) {
+  for (const char* name : {names.newName, names.mergedName}) {
+    os::FileClose(os::FileOpen(name, os::kAccessWrite, os::kShareRead, os::kCreateAlways));
+  }
+}
+
+void RotateSnapshotFiles(const SnapshotFileNames& names) {
+  // One rename, where the old snapshot file was deleted and the merged one
+  // renamed before. Something in the way (a folder of that name) is met by
+  // the steps one by one, each failure with its line, as ever.
+  if (!os::FileReplace(names.mergedName, names.oldName)) {
+    DeleteFileIfFound(names.oldName);
+    ReanameFile(names.mergedName, names.oldName);
+  }
+  MakeScanFilesReady(names);
 }
 
 }  // namespace wendrake

@@ -134,6 +134,16 @@ void DeleteFileIfFound(const char* fileName);
 // Renames `sourceName` to `targetName`, deleting an existing target first.
 void ReanameFile(const char* sourceName, const char* targetName);
 
+// Leaves the new and the merged snapshot file there and empty, for the next
+// scan to open rather than make: on a disk, making a file costs many times
+// what opening one does, and the scan would pay it before its first start.
+// A file that cannot be made is left to that scan's own open.
+void MakeScanFilesReady(const SnapshotFileNames& names);
+
+// The end of a scan: the merged snapshot becomes the old one, and the new
+// and the merged file are made ready for the next scan.
+void RotateSnapshotFiles(const SnapshotFileNames& names);
+
 }  // namespace wendrake
 
 #endif  // WENDRAKE_WATCH_SNAPSHOT_H_

@@ -198,9 +198,7 @@ bool ScanFolder(int index) {
     return false;
   }
 
-  DeleteFileIfFound(names.oldName);
-  DeleteFileIfFound(names.newName);
-  ReanameFile(names.mergedName, names.oldName);
+  RotateSnapshotFiles(names);
 
   Deq(entry, trace, lock);
   return pending;
