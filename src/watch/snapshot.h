@@ -51,7 +51,7 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
 
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
-// number of the log lines. The file is emptied if it still exists. A name
+// number of the log lines. What the file held before is replaced. A name
 // that the record cannot give back whole (64 bytes or more, or a blank at
 // either end) is left out with a log line, as is every file past the
 // 3000th; a folder that cannot be listed leaves the file empty. False, with

@@ -173,9 +173,10 @@ bool ScanFolder(int index) {
 
   os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
   os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
-  // Emptied on opening: what a failed rename left in it must not reach the
-  // next scan, which needs exactly the records this scan writes.
-  os::Handle merged = OpenSnapshot(names.mergedName, os::kCreateAlways);
+  // Cut after its records, below (not emptied on opening, for the reason
+  // WriteSnapshotFile gives): what a failed rename left in it must not
+  // reach the next scan, which needs exactly the records this scan writes.
+  os::Handle merged = OpenSnapshot(names.mergedName, os::kOpenAlways);
 
   SnapshotReader oldReader;
   SnapshotReader newReader;
@@ -185,6 +186,7 @@ bool ScanFolder(int index) {
   StartSnapshotWriter(&mergedWriter, merged);
   bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter);
   FlushSnapshotWriter(&mergedWriter);
+  os::FileSetEnd(merged);
 
   os::FileClose(oldFile);
   os::FileClose(newFile);
