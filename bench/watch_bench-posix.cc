@@ -12,7 +12,7 @@
 // Every started program is start_recorder, which writes its own start time.
 // The programs are found beside this one (start_recorder) and one folder up
 // (wendrake); WENDRAKE_PROGRAM and WENDRAKE_EXE override, and WENDRAKE_BEFORE
-// adds another build of wendrake to the latency run. Scratch folders go
+// adds other builds of wendrake to the latency run. Scratch folders go
 // under $TMPDIR (default /tmp) and are removed at the end.
 #include <dirent.h>
 #include <fcntl.h>
@@ -422,12 +422,14 @@ int Latency(int trials) {
   // Wendrake twice: started in a folder beside the watched one, and started
   // in a folder on tmpfs, which keeps the snapshot files' creations and
   // deletions out of the file system that is watched. WENDRAKE_BEFORE names
-  // another build (the program before a change) to run beside it the same
-  // way, as "before" and "before-tmpfs".
+  // other builds (the program before a change), separated by ':', to run
+  // beside it the same way, each under its file name.
   Scratch memory("/dev/shm");
   std::vector<std::pair<std::string, std::string>> programs = {{"wendrake", program}};
-  if (!Env("WENDRAKE_BEFORE", "").empty())
-    programs.push_back({"before", Env("WENDRAKE_BEFORE", "")});
+  std::istringstream others(Env("WENDRAKE_BEFORE", ""));
+  for (std::string other; std::getline(others, other, ':');) {
+    if (!other.empty()) programs.push_back({fs::path(other).filename().string(), other});
+  }
   for (const auto& [name, path] : programs) {
     for (bool onTmpfs : {false, true}) {
       std::string start = onTmpfs ? memory / name : scratch / name;
