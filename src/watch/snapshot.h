@@ -135,9 +135,11 @@ void DeleteFileIfFound(const char* fileName);
 void ReanameFile(const char* sourceName, const char* targetName);
 
 // Leaves the new and the merged snapshot file there and empty, for the next
-// scan to open rather than make: on a disk, making a file costs many times
-// what opening one does, and the scan would pay it before its first start.
-// A file that cannot be made is left to that scan's own open.
+// scan to write into: a file made anew, or cut back from what has reached
+// the disk (its blocks freed, which on a disk mounted with discard waits
+// for the device), is then made or cut at the end of a scan, after its
+// starts, never on the way to the next scan's first start. A file that
+// cannot be made here is left to that scan's own open.
 void MakeScanFilesReady(const SnapshotFileNames& names);
 
 // The end of a scan: the merged snapshot becomes the old one, and the new
