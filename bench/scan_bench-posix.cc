@@ -49,6 +49,7 @@ wendrake::os::Handle ArmEntryFor(int files) {
   DeleteFileIfFound(names.oldName);
   PutFileNamesInDir(1, names.newName, FolderOf(files).c_str());
   RenameFile(names.newName, names.oldName);
+  MakeScanFilesReady(names);
   return lock;
 }
 

@@ -13,7 +13,8 @@
 //   watch_bench floor DIR RECORDER RESULTS   (the floor itself, run by latency)
 // Every started program is start_recorder, which writes its own start time.
 // The programs are found beside this one (start_recorder) and one folder up
-// (wendrake); WENDRAKE_PROGRAM and WENDRAKE_EXE override. Scratch folders go
+// (wendrake); WENDRAKE_PROGRAM and WENDRAKE_EXE override, and WENDRAKE_BEFORE
+// adds other builds of wendrake to the latency run. Scratch folders go
 // under $TMPDIR (default /tmp) and are removed at the end.
 #include <dirent.h>
 #include <fcntl.h>
@@ -37,6 +38,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -421,15 +423,26 @@ int Latency(int trials) {
 
   // Wendrake twice: started in a folder beside the watched one, and started
   // in a folder on tmpfs, which keeps the snapshot files' creations and
-  // deletions out of the file system that is watched.
+  // deletions out of the file system that is watched. WENDRAKE_BEFORE names
+  // other builds (the program before a change), separated by ':', to run
+  // beside it the same way, each under its file name.
   Scratch memory("/dev/shm");
-  for (const std::string& start : {scratch / "wendrake", memory.path}) {
-    Tool wendrake = MakeTool(scratch, start == memory.path ? "wendrake-tmpfs" : "wendrake");
-    WriteFile(start + "/WKCommand.txt",
-              CommandFile(wendrake.folder, recorder, start, wendrake.results));
-    wendrake.log = start + "/Wendrake.log";
-    wendrake.pid = Start({program}, start, start + "/output.txt");
-    tools.push_back(wendrake);
+  std::vector<std::pair<std::string, std::string>> programs = {{"wendrake", program}};
+  std::istringstream others(Env("WENDRAKE_BEFORE", ""));
+  for (std::string other; std::getline(others, other, ':');) {
+    if (!other.empty()) programs.push_back({fs::path(other).filename().string(), other});
+  }
+  for (const auto& [name, path] : programs) {
+    for (bool onTmpfs : {false, true}) {
+      std::string start = onTmpfs ? memory / name : scratch / name;
+      Tool wendrake = MakeTool(scratch, onTmpfs ? name + "-tmpfs" : name);
+      fs::create_directories(start);
+      WriteFile(start + "/WKCommand.txt",
+                CommandFile(wendrake.folder, recorder, start, wendrake.results));
+      wendrake.log = start + "/Wendrake.log";
+      wendrake.pid = Start({path}, start, start + "/output.txt");
+      tools.push_back(wendrake);
+    }
   }
 
   RunLatency(&tools, trials, 10000);

@@ -39,6 +39,7 @@ void ArmEntry(int index) {
   DeleteFileIfFound(names.mergedName);
   PutFileNamesInDir(index, names.newName, entry.folder);
   RenameFile(names.newName, names.oldName);
+  MakeScanFilesReady(names);
 
   entry.changeHandle = os::ChangeWatchOpen(entry.folder);
   LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);

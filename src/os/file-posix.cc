@@ -58,6 +58,16 @@ bool FileSeekEnd(Handle file) {
   return lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
 }
 
+bool FileSetEnd(Handle file) {
+  int fd = static_cast<int>(file);
+  off_t here = lseek(fd, 0, SEEK_CUR);
+  struct stat st;
+  if (here < 0 || fstat(fd, &st) != 0) return false;
+  // Nothing to cut is not cut: a truncation is no cheap call on ext4 even
+  // when the length stays.
+  return st.st_size <= here || ftruncate(fd, here) == 0;
+}
+
 bool FileWrite(Handle file, const void* data, std::size_t length) {
   ssize_t written = write(static_cast<int>(file), data, length);
   return written >= 0 && static_cast<std::size_t>(written) == length;
@@ -97,6 +107,25 @@ bool FileRename(const char* source, const char* target) {
     return false;
   }
   return rename(source, target) == 0;
+}
+
+bool FileReplace(const char* source, const char* target) {
+  return rename(source, target) == 0;
+}
+
+bool FileSwap(const char* first, const char* second) {
+  // A folder or a link in the way is left for the caller's rename to
+  // refuse or replace, as it would be without the swap.
+  struct stat a;
+  struct stat b;
+  if (lstat(first, &a) != 0 || lstat(second, &b) != 0 || !S_ISREG(a.st_mode) ||
+      !S_ISREG(b.st_mode)) {
+    return false;
+  }
+  // Unlike a rename over an existing file, the swap does not make ext4
+  // write the renamed file out at once (auto_da_alloc): snapshot files that
+  // a later scan empties again need never reach the disk.
+  return renameat2(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0;
 }
 
 }  // namespace os

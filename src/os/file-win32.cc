@@ -33,6 +33,10 @@ bool FileSeekEnd(Handle file) {
          INVALID_SET_FILE_POINTER;
 }
 
+bool FileSetEnd(Handle file) {
+  return SetEndOfFile(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
 bool FileWrite(Handle file, const void* data, std::size_t length) {
   DWORD written = 0;
   BOOL ok = WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(length), &written,
@@ -62,6 +66,15 @@ bool FileDelete(const char* path) {
 
 bool FileRename(const char* source, const char* target) {
   return MoveFileA(source, target) != 0;
+}
+
+bool FileReplace(const char* source, const char* target) {
+  return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool FileSwap(const char* /*first*/, const char* /*second*/) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return false;
 }
 
 }  // namespace os

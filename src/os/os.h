@@ -78,6 +78,10 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
 // Moves the file position to the end of the file.
 bool FileSeekEnd(Handle file);
 
+// Cuts off whatever lies beyond the current position, which the callers
+// reach by writing (SetEndOfFile).
+bool FileSetEnd(Handle file);
+
 // One write call of `length` bytes at the current position. Returns false if
 // the call failed or wrote less.
 bool FileWrite(Handle file, const void* data, std::size_t length);
@@ -97,6 +101,18 @@ bool FileDelete(const char* path);
 // Gives `source` the name `target`. As MoveFileA, this fails when `target`
 // exists; callers delete it first.
 bool FileRename(const char* source, const char* target);
+
+// Gives `source` the name `target` in one call, replacing a file of that
+// name (rename(2); MoveFileExA with MOVEFILE_REPLACE_EXISTING): the target
+// name never goes missing, and no deletion of its own is needed. Fails, with
+// LastError() set and both files as they were, where `target` is a folder.
+bool FileReplace(const char* source, const char* target);
+
+// Gives each of two existing files the other's name in one call (renameat2
+// with RENAME_EXCHANGE). False, with nothing changed, where either is not a
+// regular file or the system or its file system has no such call, as
+// Windows has none: the caller then renames instead.
+bool FileSwap(const char* first, const char* second);
 
 // ---------------------------------------------------------------------------
 // Text files read line by line (the command file)

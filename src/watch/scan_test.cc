@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "watch/outcomes.h"
@@ -95,7 +96,44 @@ TEST_F(ScanTest, EveryOutcomeWithTheFullTrace) {
   Started(expected, "Delete", "zz", "-D");
   expected.insert(expected.end(), {kAt + "-s- DEQ(KSFF01) ReleaseMutex", kAt + "-e- DEQ(ok)"});
   EXPECT_EQ(Masked(Scan()), expected);
-  EXPECT_FALSE(fs::exists(At("KSFF01N.txt")) || fs::exists(At("KSFF01T.txt")));
+}
+
+// The snapshot files each scan of a run of changes leaves: the old one holds
+// the records of the files handed on, byte for byte those of a listing of
+// the folder once nothing is pending, and nothing of a longer snapshot
+// before it or of what the other two held; those two wait there empty.
+TEST_F(ScanTest, EachScanLeavesTheOldSnapshotAsTheListingAndTheOthersEmpty) {
+  for (const char* name : {"a", "b", "c"}) Write(name, name);
+  Arm("AD");
+  testing::WriteWholeFile(At("KSFF01N.txt"), std::string(20 * kRecordLength, 'n'));
+  testing::WriteWholeFile(At("KSFF01T.txt"), std::string(20 * kRecordLength, 't'));
+  std::ofstream holder;
+  const struct {
+    std::function<void()> change;
+    Lines old;  // empty: the folder's own listing, nothing pending
+  } steps[] = {
+      {[&] { Write("d", "dddd"); }, {}},
+      {[&] { Write("b", "bbbbbbb"), fs::remove(In("c")), fs::remove(In("d")); }, {}},
+      {[&] { holder.open(In("e")), holder << "eee" << std::flush; },
+       {"a 000000000001", "b 000000000007"}},
+      {[&] { holder.close(); }, {}},
+      {[&] { fs::remove_all(In("")), fs::create_directory(In("")); }, {}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(&step - steps);
+    step.change();
+    bool pending = false;
+    Scan(&pending);
+    EXPECT_EQ(pending, !step.old.empty());
+    if (pending) {
+      EXPECT_EQ(OldSnapshot(), step.old);
+    } else {
+      PutFileNamesInDir(1, "listing.txt", folder_.c_str());
+      EXPECT_EQ(testing::ReadWholeFile(At("KSFF01O.txt")), testing::ReadWholeFile("listing.txt"));
+    }
+    EXPECT_EQ(testing::ReadWholeFile(At("KSFF01N.txt")) + testing::ReadWholeFile(At("KSFF01T.txt")),
+              "");
+  }
 }
 
 // Without T only the deletion and the cut to zero are logged, besides the

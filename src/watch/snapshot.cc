@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -87,21 +88,23 @@ NameFit CheckName(const os::DirEntry& entry) {
   return NameFit::kFits;
 }
 
-// Creates the snapshot file and writes the records to it, all of them
-// with one write call: they lie in the table just as the file holds them,
-// line ends included.
-// A file that cannot be created is not reported: its write fails and the
-// snapshot is lost, which the matching reads as empty.
-// 0, or the system's error code when the file cannot be created or written
+// Writes the records to the snapshot file, made if it is not there, all of
+// them with one write call: they lie in the table just as the file holds
+// them, line ends included. Whatever the file held beyond them is cut off
+// after the write rather than emptied before it, so that it holds exactly
+// this listing: ext4 writes a file that was cut to nothing out to the disk
+// as it is closed (auto_da_alloc), and the scan would wait for that before
+// its first start.
+// 0, or the system's error code when the file cannot be opened or written
 // whole.
 int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records, int count) {
-  // Emptied if it is still there (its deletion failed and was logged), so
-  // that it holds exactly this listing and no tail of an older one.
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead | os::kAccessWrite,
-                                 os::kShareRead, os::kCreateAlways);
+                                 os::kShareRead, os::kOpenAlways);
   if (file == os::kInvalidHandle) return os::LastError();
   int error = 0;
-  if (count > 0 && !os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength)) {
+  if ((count > 0 &&
+       !os::FileWrite(file, records, static_cast<std::size_t>(count) * kRecordLength)) ||
+      !os::FileSetEnd(file)) {
     error = os::LastError();
     if (error == 0) error = -1;  // a short write sets no error code
   }
@@ -400,6 +403,25 @@ void RenameFile(const char* sourceName, const char* targetName) {
   if (!os::FileRename(sourceName, targetName)) {
     LogF("...ReanameFile. MoveFile error(%s) Error(%d)", sourceName, os::LastError());
   }
+}
+
+void MakeScanFilesReady(const SnapshotFileNames& names) {
+  for (const char* name : {names.newName, names.mergedName}) {
+    os::FileClose(os::FileOpen(name, os::kAccessWrite, os::kShareRead, os::kCreateAlways));
+  }
+}
+
+void RotateSnapshotFiles(const SnapshotFileNames& names) {
+  // The merged and the old file trade names, and the old snapshot is
+  // emptied below with the new one: no file is deleted or made. Where they
+  // cannot trade, one rename; and something in the way (a folder of that
+  // name) is met by the steps one by one, each failure with its line.
+  if (!os::FileSwap(names.mergedName, names.oldName) &&
+      !os::FileReplace(names.mergedName, names.oldName)) {
+    DeleteFileIfFound(names.oldName);
+    ReanameFile(names.mergedName, names.oldName);
+  }
+  MakeScanFilesReady(names);
 }
 
 }  // namespace wendrake

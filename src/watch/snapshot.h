@@ -37,7 +37,7 @@ void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
 
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
-// number of the log lines. The file is emptied if it still exists. A name
+// number of the log lines. What the file held before is replaced. A name
 // that the record cannot give back whole (64 bytes or more, or a blank at
 // either end), or that is not the file's real name (the listing could not
 // spell it in the code page), is left out with a log line, as is every file
@@ -109,6 +109,18 @@ void DeleteFileIfFound(const char* fileName);
 
 // Renames `sourceName` to `targetName`, deleting an existing target first.
 void RenameFile(const char* sourceName, const char* targetName);
+
+// Leaves the new and the merged snapshot file there and empty, for the next
+// scan to write into: a file made anew, or cut back from what has reached
+// the disk (its blocks freed, which on a disk mounted with discard waits
+// for the device), is then made or cut at the end of a scan, after its
+// starts, never on the way to the next scan's first start. A file that
+// cannot be made here is left to that scan's own open.
+void MakeScanFilesReady(const SnapshotFileNames& names);
+
+// The end of a scan: the merged snapshot becomes the old one, and the new
+// and the merged file are made ready for the next scan.
+void RotateSnapshotFiles(const SnapshotFileNames& names);
 
 }  // namespace wendrake
 

@@ -191,9 +191,10 @@ bool ScanFolder(int index, PendingFiles* left) {
 
   os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
   os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
-  // Emptied on opening: what a failed rename left in it must not reach the
-  // next scan, which needs exactly the records this scan writes.
-  os::Handle merged = OpenSnapshot(names.mergedName, os::kCreateAlways);
+  // Cut after its records, below (not emptied on opening, for the reason
+  // WriteSnapshotFile gives): what a failed rename left in it must not
+  // reach the next scan, which needs exactly the records this scan writes.
+  os::Handle merged = OpenSnapshot(names.mergedName, os::kOpenAlways);
 
   SnapshotReader oldReader;
   SnapshotReader newReader;
@@ -203,6 +204,7 @@ bool ScanFolder(int index, PendingFiles* left) {
   StartSnapshotWriter(&mergedWriter, merged);
   bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter, left);
   FlushSnapshotWriter(&mergedWriter);
+  os::FileSetEnd(merged);
   RememberListing(index, names.newName);
 
   os::FileClose(oldFile);
@@ -217,9 +219,7 @@ bool ScanFolder(int index, PendingFiles* left) {
     return false;
   }
 
-  DeleteFileIfFound(names.oldName);
-  DeleteFileIfFound(names.newName);
-  RenameFile(names.mergedName, names.oldName);
+  RotateSnapshotFiles(names);
 
   Deq(entry, trace, lock);
   if (left != nullptr) left->scannedMs = os::MonotonicMs();
