@@ -419,7 +419,7 @@ void RotateSnapshotFiles(const SnapshotFileNames& names) {
   if (!os::FileSwap(names.mergedName, names.oldName) &&
       !os::FileReplace(names.mergedName, names.oldName)) {
     DeleteFileIfFound(names.oldName);
-    ReanameFile(names.mergedName, names.oldName);
+    RenameFile(names.mergedName, names.oldName);
   }
   MakeScanFilesReady(names);
 }
