@@ -45,7 +45,7 @@ wendrake::os::Handle ArmEntryFor(int files) {
   AddTableEntry("", FolderOf(files).c_str(), "/bin/true", scratch.c_str(), "");
   os::Handle lock = os::LockCreate(EntryAt(1).mutexName);
   SnapshotFileNames names;
-  MakeSnapshotFileNames(1, &names);
+  MakeSnapshotFileNames(EntryAt(1), &names);
   DeleteFileIfFound(names.oldName);
   PutFileNamesInDir(1, names.newName, FolderOf(files).c_str());
   RenameFile(names.newName, names.oldName);
@@ -58,7 +58,7 @@ void ScanFolderBench(benchmark::State& state) {
   const int files = static_cast<int>(state.range(0));
   os::Handle lock = ArmEntryFor(files);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ScanFolder(1));
+    benchmark::DoNotOptimize(ScanFolder(EntryAt(1)));
   }
   // Every scan must have met every file as unchanged: one record each.
   if (fs::file_size("KSFF01O.txt") != static_cast<std::uintmax_t>(files) * kRecordLength) {

@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   entryCount = 0;
   ClearThreadControlTable();
   AddTableEntry(action, folder.c_str(), "/bin/true", start.c_str(), "");
-  ScanFolder(1);
+  ScanFolder(EntryAt(1));
 
   std::string merged = fuzz::ReadWholeFile("KSFF01O.txt");
   Check(merged.size() % kRecordLength == 0, "the next old snapshot holds a part record");

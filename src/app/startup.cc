@@ -33,7 +33,7 @@ void ArmEntry(int index) {
   // Every run starts from a fresh snapshot: what changed while the program
   // was not running is never reported.
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
   DeleteFileIfFound(names.newName);
   DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.mergedName);

@@ -21,13 +21,14 @@ const char* ProbeLabel(ProbeKind kind) {
   return kind == ProbeKind::kAddition ? "CheckNowAddUse" : "CheckNowUse";
 }
 
-bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
+bool Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
            unsigned char* probeRecord) {
-  const bool trace = HasFlag(EntryAt(index), kFlagTrace);
+  const int index = entry.index;
+  const bool trace = HasFlag(entry, kFlagTrace);
   const char* label = ProbeLabel(kind);
 
   char path[kNameCapacity];
-  int length = std::snprintf(path, sizeof path, "%s%c%s", folder, os::kPathSeparator, name);
+  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
     // A cut path would probe, and later start the program for, another
     // file; the file stays unreported instead, and says why.
@@ -42,7 +43,7 @@ bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
     FillSnapshotRecord(probeRecord, name, info.sizeLow, info.lastWrite);
     // On a shared folder another machine's writer holds nothing open here:
     // a file is complete only once it has stopped changing.
-    if (ChangedSinceLastListing(index, probeRecord)) result = os::ProbeResult::kInUse;
+    if (ChangedSinceLastListing(entry, probeRecord)) result = os::ProbeResult::kInUse;
   }
   if (result == os::ProbeResult::kFree) {
     if (trace) {
@@ -76,8 +77,7 @@ struct TrimmedName {
   char text[kNameCapacity];
 };
 
-void Launch(int index, ChangeKind change, const unsigned char* record) {
-  const ThreadControlEntry& entry = EntryAt(index);
+void Launch(const ThreadControlEntry& entry, ChangeKind change, const unsigned char* record) {
   Command command;
   BuildCommand(entry, change, record, &command);
   LaunchCommand(entry, command);
@@ -90,27 +90,28 @@ bool SizeFieldIsZero(const unsigned char* record) {
 
 }  // namespace
 
-bool CheckNowUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kChange, index, folder, name, probeRecord);
+bool CheckNowUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kChange, entry, name, probeRecord);
 }
 
-bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kAddition, index, folder, name, probeRecord);
+bool CheckNowAddUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kAddition, entry, name, probeRecord);
 }
 
-bool ActionDelete(int index, const unsigned char* oldRecord) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord) {
+  const int index = entry.index;
   TrimmedName name(oldRecord);
   LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
-  if (HasFlag(entry, kFlagDelete)) Launch(index, ChangeKind::kDelete, oldRecord);
+  if (HasFlag(entry, kFlagDelete)) Launch(entry, ChangeKind::kDelete, oldRecord);
   return false;
 }
 
-bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRecord,
+                    SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowAddUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowAddUse(entry, name.text, probe)) {
     LogF("(%02d)...      -s- File addition. (%s) in use.", index, name.text);
     return true;
   }
@@ -118,13 +119,13 @@ bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* m
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
   WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagAdd)) Launch(index, ChangeKind::kAddition, newRecord);
+  if (HasFlag(entry, kFlagAdd)) Launch(entry, ChangeKind::kAddition, newRecord);
   return false;
 }
 
-bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   if (HasFlag(entry, kFlagTrace)) {
     TrimmedName name(newRecord);
     LogF("(%02d)...      -s- Action (%s):NonChanged(%s)", index, entry.actionFlags, name.text);
@@ -135,9 +136,9 @@ bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/, const unsig
   return false;
 }
 
-bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   if (SizeFieldIsZero(newRecord)) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(zero)(%s)", index, entry.actionFlags,
@@ -146,7 +147,7 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
   }
   const bool trace = HasFlag(entry, kFlagTrace);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowUse(entry, name.text, probe)) {
     if (trace) {
       LogF("(%02d)...      -s- Action (%s):ChangeSize(Use)(%s)", index, entry.actionFlags,
            name.text);
@@ -164,16 +165,16 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
   }
   WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".
-  if (HasFlag(entry, kFlagAdd)) Launch(index, ChangeKind::kAddition, newRecord);
+  if (HasFlag(entry, kFlagAdd)) Launch(entry, ChangeKind::kAddition, newRecord);
   return false;
 }
 
-bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowUse(entry, name.text, probe)) {
     LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
     // Setting a time through an open handle (touch, cp, editors) is the
     // common case here. The old record stays, so that the scan that finds
@@ -189,7 +190,7 @@ bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned 
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
   WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagUpdate)) Launch(index, ChangeKind::kUpdate, oldRecord);
+  if (HasFlag(entry, kFlagUpdate)) Launch(entry, ChangeKind::kUpdate, oldRecord);
   return false;
 }
 

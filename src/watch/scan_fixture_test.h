@@ -51,7 +51,7 @@ class ScanFixture : public ::testing::Test {
 
   // Runs one scan; returns the log lines it wrote.
   Lines Scan(bool* pending = nullptr) {
-    bool left = ScanFolder(1);
+    bool left = ScanFolder(EntryAt(1));
     if (pending != nullptr) *pending = left;
     Lines texts = testing::CurrentLogTexts();
     Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());

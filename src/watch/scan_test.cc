@@ -272,9 +272,11 @@ TEST_F(ScanTest, ProbeOfAFileItCannotHaveCallsItInUse) {
   Arm("AT");
   fs::create_directory(In("sub"));
   unsigned char probe[kRecordLength];
-  EXPECT_TRUE(CheckNowAddUse(1, folder_.c_str(), "gone.dat", probe));
-  EXPECT_TRUE(CheckNowAddUse(1, folder_.c_str(), "sub", probe));
-  EXPECT_TRUE(CheckNowUse(1, std::string(255, 'f').c_str(), "name", probe));
+  EXPECT_TRUE(CheckNowAddUse(EntryAt(1), "gone.dat", probe));
+  EXPECT_TRUE(CheckNowAddUse(EntryAt(1), "sub", probe));
+  ThreadControlEntry farAway = EntryAt(1);
+  std::snprintf(farAway.folder, sizeof farAway.folder, "%s", std::string(255, 'f').c_str());
+  EXPECT_TRUE(CheckNowUse(farAway, "name", probe));
   EXPECT_FALSE(fs::exists(In("gone.dat")));
   Lines lines = Scan();
   lines.resize(3);

@@ -123,8 +123,8 @@ void MarkEnd(unsigned char* record, int* endFlag) {
 
 }  // namespace
 
-void MakeSnapshotFileNames(int index, SnapshotFileNames* names) {
-  const char* stem = EntryAt(index).mutexName;
+void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names) {
+  const char* stem = entry.mutexName;
   std::snprintf(names->oldName, sizeof names->oldName, "%sO.txt", stem);
   std::snprintf(names->newName, sizeof names->newName, "%sN.txt", stem);
   std::snprintf(names->mergedName, sizeof names->mergedName, "%sT.txt", stem);
@@ -154,7 +154,7 @@ void MakeOwnFileNames(OwnFileNames* own) {
   add(kLogFileName, "");
   for (int i = 1; i <= entryCount; ++i) {
     SnapshotFileNames names = {};
-    MakeSnapshotFileNames(i, &names);
+    MakeSnapshotFileNames(EntryAt(i), &names);
     add(names.oldName, "");
     add(names.newName, "");
     add(names.mergedName, "");

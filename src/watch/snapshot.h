@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "config/thread_control.h"
 #include "os/os.h"
 #include "record/snapshot_record.h"
 
@@ -32,8 +33,9 @@ struct SortDescriptor {
   std::int32_t keyLength;
 };
 
-// The old, new and merged snapshot file names of entry `index` (1-based).
-void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
+// The old, new and merged snapshot file names of `entry`, after its lock's
+// name.
+void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names);
 
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry

@@ -91,8 +91,9 @@ bool Noted(bool pending, const unsigned char* record, PendingFiles* left) {
 
 // The balance-line pass over the two sorted snapshot files. Returns true
 // when a handler left a file pending, and notes it in `left`.
-bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotReader* newFile,
-                    SnapshotWriter* merged, PendingFiles* left) {
+bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, SnapshotReader* oldFile,
+                    SnapshotReader* newFile, SnapshotWriter* merged, PendingFiles* left) {
+  const int index = entry.index;
   unsigned char oldRecord[kRecordLength];
   unsigned char newRecord[kRecordLength];
   std::memset(oldRecord, 0, sizeof oldRecord);
@@ -116,12 +117,12 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
     // mark would read neither file on, forever.
     int order = newEnd != 0 ? -1 : oldEnd != 0 ? 1 : CompareKeys(oldRecord, newRecord);
     if (order < 0) {
-      pending |= ActionDelete(index, oldRecord);
+      pending |= ActionDelete(entry, oldRecord);
       ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
       continue;
     }
     if (order > 0) {
-      pending |= Noted(ActionAddition(index, newRecord, merged), newRecord, left);
+      pending |= Noted(ActionAddition(entry, newRecord, merged), newRecord, left);
       ReadSnapshotRecord(newFile, newRecord, &newEnd);
       continue;
     }
@@ -132,16 +133,16 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
     // handed on.
     if (!HasInUseSizeMark(oldRecord) && SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
         SameField(oldRecord, newRecord, kTimeOffset, kTimeLength)) {
-      pending |= ActionNonChanged(index, oldRecord, newRecord, merged);
+      pending |= ActionNonChanged(entry, oldRecord, newRecord, merged);
     } else {
       if (trace) {
         TraceFileFields(index, "Old", oldRecord);
         TraceFileFields(index, "New", newRecord);
       }
       if (SameField(oldRecord, newRecord, kSizeOffset, kSizeLength)) {
-        pending |= Noted(ActionChangeDate(index, oldRecord, newRecord, merged), newRecord, left);
+        pending |= Noted(ActionChangeDate(entry, oldRecord, newRecord, merged), newRecord, left);
       } else {
-        pending |= Noted(ActionChangeSize(index, oldRecord, newRecord, merged), newRecord, left);
+        pending |= Noted(ActionChangeSize(entry, oldRecord, newRecord, merged), newRecord, left);
       }
     }
     ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
@@ -166,16 +167,16 @@ os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
 
 }  // namespace
 
-bool ScanFolder(int index, PendingFiles* left) {
+bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
   if (left != nullptr) left->count = 0;
-  const ThreadControlEntry& entry = EntryAt(index);
+  const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
   bool stopped = false;
   os::Handle lock = Enq(entry, trace, &stopped);
   if (stopped) return false;
 
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
   if (!PutFileNamesInDir(index, names.newName, entry.folder)) {
     // Matched, a listing that did not reach the disk would report every
     // file that is there as deleted. The old snapshot stays as it is, and
@@ -202,10 +203,10 @@ bool ScanFolder(int index, PendingFiles* left) {
   StartSnapshotReader(&oldReader, oldFile);
   StartSnapshotReader(&newReader, newFile);
   StartSnapshotWriter(&mergedWriter, merged);
-  bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter, left);
+  bool pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
   FlushSnapshotWriter(&mergedWriter);
   os::FileSetEnd(merged);
-  RememberListing(index, names.newName);
+  RememberListing(entry, names.newName);
 
   os::FileClose(oldFile);
   os::FileClose(newFile);
@@ -234,8 +235,8 @@ int NextWaitLimit(int lastLimit, bool timedOut, bool pending) {
 }
 
 void DirChangesThread(void* parameter) {
-  const int index = *static_cast<const std::int32_t*>(parameter);
-  const ThreadControlEntry& entry = EntryAt(index);
+  const ThreadControlEntry& entry = *static_cast<const ThreadControlEntry*>(parameter);
+  const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
 
   LogF("(%02d)... CreateThread - DirChanges started. --", index);
@@ -254,9 +255,9 @@ void DirChangesThread(void* parameter) {
   // polled folder's timed wake that finds nothing new passes alike, so
   // that an idle share costs a listing every few seconds and no log line.
   const bool ownFolder = HoldsOwnFiles(entry.folder);
-  const bool polled = StartPolling(index);
+  const bool polled = StartPolling(entry);
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
 
   PendingFiles left = {};  // by the last scan
   int waitLimit = -1;
@@ -281,7 +282,7 @@ void DirChangesThread(void* parameter) {
     if (echo) {
       // Nothing to do, and nothing written.
     } else if (woke == os::WaitResult::kSignalled || timedOut) {
-      pending = ScanFolder(index, &left);
+      pending = ScanFolder(entry, &left);
       if (os::StopRequested()) return;
     } else {
       Deq(entry, trace, os::kInvalidHandle);
