@@ -54,12 +54,46 @@ bool HasInUseSizeMark(const unsigned char* record) {
   return std::memcmp(record + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark) == 0;
 }
 
+// A lock this thread holds, or nothing: given back at the end of its scope,
+// so that every way out of a scan gives it back alike.
+class HeldLock {
+ public:
+  HeldLock() = default;
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  ~HeldLock() { Release(); }
+
+  void Hold(os::Handle lock) { lock_ = lock; }
+  void Release() {
+    if (lock_ == os::kInvalidHandle) return;
+    os::LockRelease(lock_);
+    os::LockClose(lock_);
+    lock_ = os::kInvalidHandle;
+  }
+
+ private:
+  os::Handle lock_ = os::kInvalidHandle;
+};
+
+// A file open for the length of its scope.
+class OpenFile {
+ public:
+  explicit OpenFile(os::Handle file) : file_(file) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { os::FileClose(file_); }
+
+  os::Handle get() const { return file_; }
+
+ private:
+  os::Handle file_;
+};
+
 // ENQ: the entry's named lock, held across the whole scan so that another
-// process holding it by name keeps the scan waiting. Returns the scan's own
-// handle, kInvalidHandle when the lock could not be opened (the scan runs
-// without it).
-// Sets *stopped when a stop was requested during the wait.
-os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
+// process holding it by name keeps the scan waiting. A lock that cannot be
+// opened is logged, and the scan runs without it. False, with nothing held,
+// when a stop was requested during the wait.
+bool Enq(const ThreadControlEntry& entry, bool trace, HeldLock* held) {
   const int index = entry.index;
   if (trace) LogF("(%02d)...      -s- ENQ(%s) OpenMutex", index, entry.mutexName);
   os::Handle lock = os::LockOpen(entry.mutexName);
@@ -67,19 +101,18 @@ os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
     LogF("(%02d)...      -e- error(FALSE OpenMutex) -error. -error.", index);
   } else if (!os::LockAcquire(lock)) {
     os::LockClose(lock);
-    *stopped = true;
-    return os::kInvalidHandle;
+    return false;
+  } else {
+    held->Hold(lock);
   }
   if (trace) LogF("(%02d)...      -e- ENQ(ok)", index);
-  return lock;
+  return true;
 }
 
-void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
+// DEQ: gives the lock back, with its trace lines.
+void Deq(const ThreadControlEntry& entry, bool trace, HeldLock* held) {
   if (trace) LogF("(%02d)...      -s- DEQ(%s) ReleaseMutex", entry.index, entry.mutexName);
-  if (lock != os::kInvalidHandle) {
-    os::LockRelease(lock);
-    os::LockClose(lock);
-  }
+  held->Release();
   if (trace) LogF("(%02d)...      -e- DEQ(ok)", entry.index);
 }
 
@@ -171,9 +204,8 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
   if (left != nullptr) left->count = 0;
   const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
-  bool stopped = false;
-  os::Handle lock = Enq(entry, trace, &stopped);
-  if (stopped) return false;
+  HeldLock lock;
+  if (!Enq(entry, trace, &lock)) return false;
 
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
@@ -182,7 +214,7 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
     // file that is there as deleted. The old snapshot stays as it is, and
     // the scan is tried again after the wait limit, as for a file in use.
     DeleteFileIfFound(names.newName);
-    Deq(entry, trace, lock);
+    Deq(entry, trace, &lock);
     return true;
   }
   if (trace) {
@@ -190,39 +222,33 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
     LogF("(%02d)...              TemFile(%s)", index, names.newName);
   }
 
-  os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
-  os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
-  // Cut after its records, below (not emptied on opening, for the reason
-  // WriteSnapshotFile gives): what a failed rename left in it must not
-  // reach the next scan, which needs exactly the records this scan writes.
-  os::Handle merged = OpenSnapshot(names.mergedName, os::kOpenAlways);
+  bool pending = false;
+  {
+    OpenFile oldFile(OpenSnapshot(names.oldName, os::kOpenAlways));
+    OpenFile newFile(OpenSnapshot(names.newName, os::kOpenAlways));
+    // Cut after its records, below (not emptied on opening, for the reason
+    // WriteSnapshotFile gives): what a failed rename left in it must not
+    // reach the next scan, which needs exactly the records this scan writes.
+    OpenFile merged(OpenSnapshot(names.mergedName, os::kOpenAlways));
 
-  SnapshotReader oldReader;
-  SnapshotReader newReader;
-  SnapshotWriter mergedWriter;
-  StartSnapshotReader(&oldReader, oldFile);
-  StartSnapshotReader(&newReader, newFile);
-  StartSnapshotWriter(&mergedWriter, merged);
-  bool pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
-  FlushSnapshotWriter(&mergedWriter);
-  os::FileSetEnd(merged);
-  RememberListing(entry, names.newName);
+    SnapshotReader oldReader;
+    SnapshotReader newReader;
+    SnapshotWriter mergedWriter;
+    StartSnapshotReader(&oldReader, oldFile.get());
+    StartSnapshotReader(&newReader, newFile.get());
+    StartSnapshotWriter(&mergedWriter, merged.get());
+    pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
+    FlushSnapshotWriter(&mergedWriter);
+    os::FileSetEnd(merged.get());
+    RememberListing(entry, names.newName);
+  }  // the three are closed before they trade names
 
-  os::FileClose(oldFile);
-  os::FileClose(newFile);
-  os::FileClose(merged);
-  if (os::StopRequested()) {
-    // Cut short: the next start throws every snapshot file away anyway.
-    if (lock != os::kInvalidHandle) {
-      os::LockRelease(lock);
-      os::LockClose(lock);
-    }
-    return false;
-  }
+  // Cut short, the scan leaves its files as they are (the next start throws
+  // every snapshot file away anyway) and the lock goes without a line.
+  if (os::StopRequested()) return false;
 
   RotateSnapshotFiles(names);
-
-  Deq(entry, trace, lock);
+  Deq(entry, trace, &lock);
   if (left != nullptr) left->scannedMs = os::MonotonicMs();
   return pending;
 }
@@ -285,7 +311,8 @@ void DirChangesThread(void* parameter) {
       pending = ScanFolder(entry, &left);
       if (os::StopRequested()) return;
     } else {
-      Deq(entry, trace, os::kInvalidHandle);
+      HeldLock none;  // the wait failed: only the DEQ lines, as after a scan
+      Deq(entry, trace, &none);
     }
     waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
 
