@@ -82,9 +82,9 @@ void BuildCommand(const ThreadControlEntry& entry, ChangeKind change, const unsi
   CopyTrimmedName(name, record + kNameOffset, kKeyLength);
   std::snprintf(command->flag, sizeof command->flag, "%s", text.flag);
 
-  char built[kArgumentStringCapacity];
   if (Fits(std::snprintf(command->fullPath, sizeof command->fullPath, "%s%c%s", entry.folder,
                          os::kPathSeparator, name))) {
+    char built[kArgumentStringCapacity];
     int length =
         entry.argument[0] != '\0'
             ? std::snprintf(built, sizeof built, "\"%s\" %s %s", command->fullPath, text.flag,
