@@ -1,5 +1,6 @@
 #include "config/thread_control.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -14,9 +15,15 @@ ThreadControlEntry& EntryAt(int index) {
   return threadControlTable[index - 1];
 }
 
+namespace {
+
+// The flags' letters, each at its position in actionFlags.
+constexpr char kFlagLetters[] = "AUDT";
+
+}  // namespace
+
 bool HasFlag(const ThreadControlEntry& entry, int position) {
-  static const char kLetters[] = "AUDT";
-  return entry.actionFlags[position] == kLetters[position];
+  return entry.actionFlags[position] == kFlagLetters[position];
 }
 
 void ClearThreadControlTable() {
@@ -46,26 +53,9 @@ void ParseActionFlags(const char* action, char (&flags)[8]) {
   std::memset(flags, 0, sizeof flags);
   std::memcpy(flags, "    ", 4);
   for (const char* p = action; *p != '\0'; ++p) {
-    switch (*p) {
-      case 'A':
-      case 'a':
-        flags[kFlagAdd] = 'A';
-        break;
-      case 'U':
-      case 'u':
-        flags[kFlagUpdate] = 'U';
-        break;
-      case 'D':
-      case 'd':
-        flags[kFlagDelete] = 'D';
-        break;
-      case 'T':
-      case 't':
-        flags[kFlagTrace] = 'T';
-        break;
-      default:
-        break;
-    }
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    const char* at = std::strchr(kFlagLetters, letter);
+    if (letter != '\0' && at != nullptr) flags[at - kFlagLetters] = letter;
   }
 }
 
