@@ -83,6 +83,16 @@ void Launch(const ThreadControlEntry& entry, ChangeKind change, const unsigned c
   LaunchCommand(entry, command);
 }
 
+// A probed file found free: its probe record goes to the merged snapshot,
+// and the program is started for it when the entry's flag at `flag` is
+// set. False: nothing is left pending.
+bool HandOn(const ThreadControlEntry& entry, unsigned char* probe, SnapshotWriter* merged, int flag,
+            ChangeKind change, const unsigned char* record) {
+  WriteSnapshotRecord(merged, probe);
+  if (HasFlag(entry, flag)) Launch(entry, change, record);
+  return false;
+}
+
 // The size field's decimal value is 0 (an optional sign, then digits).
 bool SizeFieldIsZero(const unsigned char* record) {
   return std::strtol(reinterpret_cast<const char*>(record + kSizeOffset), nullptr, 10) == 0;
@@ -118,9 +128,7 @@ bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRec
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagAdd)) Launch(entry, ChangeKind::kAddition, newRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
 }
 
 bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
@@ -163,10 +171,8 @@ bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* /*ol
   if (trace) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".
-  if (HasFlag(entry, kFlagAdd)) Launch(entry, ChangeKind::kAddition, newRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
 }
 
 bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldRecord,
@@ -189,9 +195,7 @@ bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldR
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagUpdate)) Launch(entry, ChangeKind::kUpdate, oldRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagUpdate, ChangeKind::kUpdate, oldRecord);
 }
 
 }  // namespace wendrake
