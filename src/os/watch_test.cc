@@ -77,7 +77,7 @@ TEST(ChangeWatchTest, ChangesWakeTheWaitAlsoDuringTheScanButReadsDoNot) {
 // A folder that goes (deleted, replaced by a file, moved away) takes its
 // notification with it: the wait wakes for that, then neither spins nor
 // wakes for the moved folder's changes, and a folder made again under the
-// path wakes it and is watched from then on.
+// path, with a file in it, wakes it and is watched from then on.
 TEST(ChangeWatchTest, FolderThatGoesIsWatchedAgainOnceItIsBack) {
   const std::pair<const char*, std::function<void(const fs::path&)>> goings[] = {
       {"deleted", [](const fs::path& d) { fs::remove_all(d); }},
@@ -99,6 +99,7 @@ TEST(ChangeWatchTest, FolderThatGoesIsWatchedAgainOnceItIsBack) {
     testing::ScopedTempDir top;
     const fs::path dir = top.path() / "in";
     fs::create_directory(dir);
+    WriteWholeFile(dir / "a", "");  // Windows tells a folder's going by its files' alone
     os::Handle watch = os::ChangeWatchOpen(dir.string().c_str());
     ASSERT_NE(watch, os::kInvalidHandle);
     go(dir);
@@ -107,9 +108,10 @@ TEST(ChangeWatchTest, FolderThatGoesIsWatchedAgainOnceItIsBack) {
     EXPECT_EQ(os::ChangeWatchWait(watch, 1500), WaitResult::kTimeout);
     fs::remove(dir);
     fs::create_directory(dir);
+    WriteWholeFile(dir / "b", "");
     EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
     os::ChangeWatchRearm(watch);
-    WriteWholeFile(dir / "new", "");
+    WriteWholeFile(dir / "c", "");
     EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
     os::ChangeWatchClose(watch);
   }
