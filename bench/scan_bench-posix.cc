@@ -42,13 +42,13 @@ wendrake::os::Handle ArmEntryFor(int files) {
   using namespace wendrake;
   entryCount = 0;
   ClearThreadControlTable();
-  AddTabel("", FolderOf(files).c_str(), "/bin/true", scratch.c_str(), "");
+  AddTableEntry("", FolderOf(files).c_str(), "/bin/true", scratch.c_str(), "");
   os::Handle lock = os::LockCreate(EntryAt(1).mutexName);
   SnapshotFileNames names;
-  MakeSnapshotFileNames(1, &names);
+  MakeSnapshotFileNames(EntryAt(1), &names);
   DeleteFileIfFound(names.oldName);
   PutFileNamesInDir(1, names.newName, FolderOf(files).c_str());
-  ReanameFile(names.newName, names.oldName);
+  RenameFile(names.newName, names.oldName);
   MakeScanFilesReady(names);
   return lock;
 }
@@ -58,7 +58,7 @@ void ScanFolderBench(benchmark::State& state) {
   const int files = static_cast<int>(state.range(0));
   os::Handle lock = ArmEntryFor(files);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ScanFolder(1));
+    benchmark::DoNotOptimize(ScanFolder(EntryAt(1)));
   }
   // Every scan must have met every file as unchanged: one record each.
   if (fs::file_size("KSFF01O.txt") != static_cast<std::uintmax_t>(files) * kRecordLength) {
@@ -127,11 +127,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (!bench::MakeFolders()) return 1;
-  wendrake::highValueMarker[0] = 0xFF;
-  wendrake::highValueMarker[1] = 0xFF;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  wendrake::WriteLog(-1, "");
+  wendrake::CloseLog();
   std::error_code ignored;
   fs::current_path("/", ignored);
   fs::remove_all(scratch, ignored);

@@ -73,11 +73,9 @@ void Setup() {
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, nullptr);
-  highValueMarker[0] = 0xFF;
-  highValueMarker[1] = 0xFF;
   fs::create_directory("in");
   // Held for the run as start-up holds it; the scan opens its own handle.
-  Check(os::LockCreate("KSFF01") != 0, "cannot create the lock");
+  Check(os::LockCreate("KSFF01") != os::kInvalidHandle, "cannot create the lock");
 }
 
 }  // namespace
@@ -113,8 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::remove(kLogFileName);
   entryCount = 0;
   ClearThreadControlTable();
-  AddTabel(action, folder.c_str(), "/bin/true", start.c_str(), "");
-  ScanFolder(1);
+  AddTableEntry(action, folder.c_str(), "/bin/true", start.c_str(), "");
+  ScanFolder(EntryAt(1));
 
   std::string merged = fuzz::ReadWholeFile("KSFF01O.txt");
   Check(merged.size() % kRecordLength == 0, "the next old snapshot holds a part record");

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     sigwait(&ending, &signal);
   }
   wendrake::AllEndThread();
-  wendrake::WriteLog(-1, "");
+  wendrake::CloseLog();
   if (failure == nullptr) return 0;
   ReportCannotWork(argv[0], failure);
   return kCannotWork;

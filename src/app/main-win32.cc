@@ -90,7 +90,7 @@ void ShutDown() {
   shutDown = true;
   wendrake::AllEndThread();
   DeleteTrayIcon();
-  wendrake::WriteLog(-1, "");
+  wendrake::CloseLog();
   PostQuitMessage(0);
 }
 

@@ -16,10 +16,8 @@ bool LoadConfiguration() {
   // A directory that does not fit stays empty, and the command file then
   // counts as one that cannot be opened.
   os::CurrentDirectory(startDirectory, sizeof startDirectory);
-  highValueMarker[0] = 0xFF;
-  highValueMarker[1] = 0xFF;
-  WriteLog(1, "");
-  WriteLog(1, "= Start program ===========");
+  WriteLog("");
+  WriteLog("= Start program ===========");
   ClearThreadControlTable();
   return LoadCommandFile() != 0;
 }
@@ -28,19 +26,19 @@ void ArmEntry(int index) {
   ThreadControlEntry& entry = EntryAt(index);
 
   entry.mutexHandle = os::LockCreate(entry.mutexName);
-  if (entry.mutexHandle == 0) {
+  if (entry.mutexHandle == os::kInvalidHandle) {
     LogF("(%02d)...      Error CreateMutex. --Abnormal ended.--", index);
   }
 
   // Every run starts from a fresh snapshot: what changed while the program
   // was not running is never reported.
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
   DeleteFileIfFound(names.newName);
   DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.mergedName);
   PutFileNamesInDir(index, names.newName, entry.folder);
-  ReanameFile(names.newName, names.oldName);
+  RenameFile(names.newName, names.oldName);
   MakeScanFilesReady(names);
 
   entry.changeHandle = os::ChangeWatchOpen(entry.folder);
@@ -51,10 +49,10 @@ void ArmEntry(int index) {
   }
 
   entry.threadHandle = os::ThreadStart(DirChangesThread, &entry, &entry.threadId);
-  if (entry.threadHandle == 0) {
+  if (entry.threadHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateThread Error.  Code(%d)", index, os::LastError());
   }
-  WriteLog(1, "");
+  WriteLog("");
 }
 
 void ArmAllEntries() {
@@ -67,10 +65,10 @@ void AllEndThread() {
   os::RequestStop();
   for (int i = 1; i <= entryCount; ++i) {
     const ThreadControlEntry& entry = EntryAt(i);
-    if (entry.threadHandle != 0) os::ThreadEnd(entry.threadHandle);
-    if (entry.changeHandle != 0) os::ChangeWatchClose(entry.changeHandle);
+    os::ThreadEnd(entry.threadHandle);
+    os::ChangeWatchClose(entry.changeHandle);
   }
-  WriteLog(1, "Ended - AllEndThread");
+  WriteLog("Ended - AllEndThread");
 }
 
 }  // namespace wendrake

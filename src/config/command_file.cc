@@ -80,7 +80,7 @@ void HandleRecord(const char* record) {
     LogF("Error format. Record(%s)", record);
     return;
   }
-  AddTabel(values.action, values.folder, values.execute, values.current, values.argument);
+  AddTableEntry(values.action, values.folder, values.execute, values.current, values.argument);
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ int LoadCommandFile() {
   std::FILE* file = pathUsable ? os::TextOpenForRead(path) : nullptr;
   if (file == nullptr) {
     LogF("CmdFile Open error. FileName(%s)", path);
-    WriteLog(1, "== Abnormal end.==");
+    WriteLog("== Abnormal end.==");
     return 0;
   }
 
@@ -110,7 +110,7 @@ int LoadCommandFile() {
     std::memset(record, 0, sizeof record);
   }
   std::fclose(file);
-  WriteLog(1, "-Ended- LoadCommandFile.");
+  WriteLog("-Ended- LoadCommandFile.");
   return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "config/thread_control.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -14,18 +15,25 @@ ThreadControlEntry& EntryAt(int index) {
   return threadControlTable[index - 1];
 }
 
+namespace {
+
+// The flags' letters, each at its position in actionFlags.
+constexpr char kFlagLetters[] = "AUDT";
+
+}  // namespace
+
 bool HasFlag(const ThreadControlEntry& entry, int position) {
-  static const char kLetters[] = "AUDT";
-  return entry.actionFlags[position] == kLetters[position];
+  return entry.actionFlags[position] == kFlagLetters[position];
 }
 
 void ClearThreadControlTable() {
-  WriteLog(1, "-Start- Clear ThreadControlTable.");
+  WriteLog("-Start- Clear ThreadControlTable.");
   for (int i = 1; i <= kMaxEntries; ++i) {
     ThreadControlEntry& entry = EntryAt(i);
     entry.index = i;
-    entry.threadHandle = 0;
-    entry.changeHandle = 0;
+    entry.threadHandle = os::kInvalidHandle;
+    entry.changeHandle = os::kInvalidHandle;
+    entry.mutexHandle = os::kInvalidHandle;
     entry.threadId = 0;
     std::memset(entry.mutexName, 0, sizeof entry.mutexName);
     std::memset(entry.folder, 0, sizeof entry.folder);
@@ -45,26 +53,9 @@ void ParseActionFlags(const char* action, char (&flags)[8]) {
   std::memset(flags, 0, sizeof flags);
   std::memcpy(flags, "    ", 4);
   for (const char* p = action; *p != '\0'; ++p) {
-    switch (*p) {
-      case 'A':
-      case 'a':
-        flags[kFlagAdd] = 'A';
-        break;
-      case 'U':
-      case 'u':
-        flags[kFlagUpdate] = 'U';
-        break;
-      case 'D':
-      case 'd':
-        flags[kFlagDelete] = 'D';
-        break;
-      case 'T':
-      case 't':
-        flags[kFlagTrace] = 'T';
-        break;
-      default:
-        break;
-    }
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    const char* at = std::strchr(kFlagLetters, letter);
+    if (letter != '\0' && at != nullptr) flags[at - kFlagLetters] = letter;
   }
 }
 
@@ -74,8 +65,8 @@ void CopySetting(char (&field)[kSettingCapacity], const char* value) {
 
 }  // namespace
 
-void AddTabel(const char* action, const char* folder, const char* execute, const char* current,
-              const char* argument) {
+void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
+                   const char* argument) {
   for (int i = 1; i <= entryCount; ++i) {
     if (std::strcmp(EntryAt(i).folder, folder) == 0) {
       LogF("(%02d)... Duplcate folder - bypassed.", entryCount);
@@ -93,10 +84,10 @@ void AddTabel(const char* action, const char* folder, const char* execute, const
   }
 
   ThreadControlEntry& entry = EntryAt(number);
-  entry.threadHandle = 0;
-  entry.changeHandle = 0;
+  entry.threadHandle = os::kInvalidHandle;
+  entry.changeHandle = os::kInvalidHandle;
   entry.threadId = 0;
-  entry.mutexHandle = 0;
+  entry.mutexHandle = os::kInvalidHandle;
   std::memcpy(entry.actionFlags, flags, sizeof flags);
   CopySetting(entry.execute, execute);
   CopySetting(entry.current, current);

@@ -23,7 +23,7 @@ constexpr int kFlagTrace = 3;   // 'T': the detailed lines of each scan
 
 struct ThreadControlEntry {
   std::int32_t index;       // 1 or 2, its place in the table
-  os::Handle threadHandle;  // the watcher thread, 0 while there is none
+  os::Handle threadHandle;  // the watcher thread, kInvalidHandle while there is none
   os::Handle changeHandle;  // the folder's change notification
   std::uint32_t threadId;   // as thread creation reports it
   os::Handle mutexHandle;   // the named lock, open for the whole run
@@ -51,8 +51,8 @@ void ClearThreadControlTable();
 
 // Adds one validated command-file record (values at most 255 bytes, action
 // at most 15). A duplicate folder or a full table is only logged.
-void AddTabel(const char* action, const char* folder, const char* execute, const char* current,
-              const char* argument);
+void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
+                   const char* argument);
 
 }  // namespace wendrake
 

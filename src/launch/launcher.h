@@ -1,26 +1,46 @@
-// Starting the entry's program for one changed file: three builders make
-// the argument string ("\"<folder>\<name>\" -A <argument>"), and the
-// launcher starts EXECUTE with it in CURRENT, without waiting, and logs the
-// outcome.
+// Starting the entry's program for one changed file. The command is built
+// once, as words: the program's words (EXECUTE), the file's full path, the
+// change flag and ARGUMENT's words. The log and Windows' CreateProcessA get
+// it as one line ("\"<folder>\<name>\" -A <argument>" behind EXECUTE);
+// Linux hands the words to the program as its argv, never to a shell.
 #ifndef WENDRAKE_LAUNCH_LAUNCHER_H_
 #define WENDRAKE_LAUNCH_LAUNCHER_H_
 
+#include "config/thread_control.h"
+
 namespace wendrake {
 
-// The caller's argument string buffer; also the bound of the full path and
-// the command line.
+// The bound of the full path, the argument string and the command line,
+// each with its NUL.
 constexpr int kArgumentStringCapacity = 256;
 
-// Each writes the argument string for the file of the 99-byte `record` of
-// entry `index` into `argumentString` (kArgumentStringCapacity bytes,
-// zero-filled by the caller) and logs one line.
-void BuildDeleteCommand(int index, const unsigned char* record, char* argumentString);
-void BuildAdditionCommand(int index, const unsigned char* record, char* argumentString);
-void BuildUpdateCommand(int index, const unsigned char* record, char* argumentString);
+enum class ChangeKind { kDelete, kAddition, kUpdate };
 
-// Starts entry `index`'s EXECUTE program with `argumentString` in its
-// CURRENT directory; logs the outcome. Never waits for the program.
-void LaunchCommand(int index, const char* argumentString);
+// A 255-byte setting holds at most 128 words.
+constexpr int kMaxSettingWords = (kSettingCapacity + 1) / 2;
+
+struct Command {
+  // '"' + full path + "\" " + flag [+ ' ' + ARGUMENT]: the log's view of the
+  // command, and the command line's tail. Empty when the path or the string
+  // would not fit: such a command is refused, never cut.
+  char argumentString[kArgumentStringCapacity];
+  char fullPath[kArgumentStringCapacity];
+  char flag[4];
+  char programWords[kSettingCapacity];   // EXECUTE, cut into words in place
+  char argumentWords[kSettingCapacity];  // ARGUMENT, the same
+  int programWordCount;
+  // The program's words, the full path, the flag, ARGUMENT's words, NULL.
+  char* argv[2 * kMaxSettingWords + 3];
+};
+
+// Builds the command that reports `change` of the file of the 99-byte
+// `record` of `entry`, and logs the builder's line ("Adition(name)", ...).
+void BuildCommand(const ThreadControlEntry& entry, ChangeKind change, const unsigned char* record,
+                  Command* command);
+
+// Starts `entry`'s program with `command` in its CURRENT directory and logs
+// the outcome with the command's details. Never waits for the program.
+void LaunchCommand(const ThreadControlEntry& entry, const Command& command);
 
 }  // namespace wendrake
 

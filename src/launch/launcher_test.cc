@@ -32,31 +32,35 @@ std::string Recorder() {
   return testing::HelperProgram("argv_recorder");
 }
 
-void Set(int index, const std::string& folder, const std::string& execute,
-         const std::string& current, const std::string& argument) {
-  ThreadControlEntry& e = EntryAt(index);
-  std::snprintf(e.folder, sizeof e.folder, "%s", folder.c_str());
-  std::snprintf(e.execute, sizeof e.execute, "%s", execute.c_str());
-  std::snprintf(e.current, sizeof e.current, "%s", current.c_str());
-  std::snprintf(e.argument, sizeof e.argument, "%s", argument.c_str());
+ThreadControlEntry entry;  // entry 1, as the command file would fill it
+
+void Set(const std::string& folder, const std::string& execute, const std::string& current,
+         const std::string& argument) {
+  entry = ThreadControlEntry{};
+  entry.index = 1;
+  std::snprintf(entry.folder, sizeof entry.folder, "%s", folder.c_str());
+  std::snprintf(entry.execute, sizeof entry.execute, "%s", execute.c_str());
+  std::snprintf(entry.current, sizeof entry.current, "%s", current.c_str());
+  std::snprintf(entry.argument, sizeof entry.argument, "%s", argument.c_str());
 }
 
-// Builds entry 1's addition of `name` (at most 63 bytes) from a 99-byte
+// Builds the entry's addition of `name` (at most 63 bytes) from a 99-byte
 // record and, with `launch`, launches it; returns the argument string.
 std::string BuildAddition(const std::string& name, bool launch = true) {
   char record[100];
   std::snprintf(record, sizeof record, "%-63s%c%012d%c%s%c%s%c\r\n", name.c_str(), 0, 42, 0,
                 "2026-12-07", 0, "08:04:09", 0);
-  char argumentString[kArgumentStringCapacity] = {};
-  BuildAdditionCommand(1, reinterpret_cast<const unsigned char*>(record), argumentString);
-  if (launch) LaunchCommand(1, argumentString);
-  return argumentString;
+  Command command;
+  BuildCommand(entry, ChangeKind::kAddition, reinterpret_cast<const unsigned char*>(record),
+               &command);
+  if (launch) LaunchCommand(entry, command);
+  return command.argumentString;
 }
 
-// The lines of entry 1's addition of `name` and its launch with `code`
+// The lines of the entry's addition of `name` and its launch with `code`
 // (0: started), as the log cuts them.
 Lines Expected(const std::string& name, int code, const std::string& argumentString) {
-  const ThreadControlEntry& e = EntryAt(1);
+  const ThreadControlEntry& e = entry;
   Lines lines = {"(01)... ... ... ... Adition(" + name + ")",
                  code == 0 ? "(01)... ... CreateProcess(Normal complete)"
                            : "(01)... CreateProcess(Error) Code(" + std::to_string(code) + ")",
@@ -72,10 +76,9 @@ Lines Expected(const std::string& name, int code, const std::string& argumentStr
 class LauncherTest : public ::testing::Test {
  protected:
   LauncherTest() : dir_(true), current_(dir_.path() / "current") {
-    ClearThreadControlTable();
     FreshLog();
     fs::create_directory(current_);
-    Set(1, Folder("in"), Recorder(), current_.string(), "");
+    Set(Folder("in"), Recorder(), current_.string(), "");
   }
   ~LauncherTest() override { ResetLogForTesting(); }
 
@@ -95,7 +98,7 @@ TEST_F(LauncherTest, OverlongArgumentStringIsLeftEmptyNotCut) {
   const std::size_t cases[][3] = {
       {248, 0, 255}, {249, 0, 0}, {200, 47, 255}, {200, 48, 0}, {255, 0, 0}};
   for (const auto& c : cases) {
-    Set(1, std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
+    Set(std::string(c[0], 'f'), Recorder(), current_.string(), std::string(c[1], 'g'));
     EXPECT_EQ(BuildAddition("n", false).size(), c[2]) << c[0];
   }
 }
@@ -127,7 +130,7 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   };
   for (const Case& c : cases) {
     FreshLog();
-    Set(1, c.folder, c.execute, c.current, "");
+    Set(c.folder, c.execute, c.current, "");
     std::string argumentString = BuildAddition("n");
     EXPECT_EQ(CurrentLogTexts(), Expected("n", c.code, argumentString)) << c.execute;
   }
@@ -160,7 +163,7 @@ TEST_F(LauncherTest, BatchFileGetsTheQuotedPathWholeOrTheStartIsRefused) {
   for (const auto& [execute, name, refused] : cases) {
     fs::path current = dir_.path() / ("current" + std::to_string(run++));
     fs::create_directory(current);
-    Set(1, Folder("in"), execute, current.string(), "job");
+    Set(Folder("in"), execute, current.string(), "job");
     FreshLog();
     std::string argumentString = BuildAddition(name);
     EXPECT_EQ(CurrentLogTexts(), Expected(name, refused ? 123 : 0, argumentString)) << execute;
@@ -181,7 +184,7 @@ TEST_F(LauncherTest, EveryNameArrivesAsOneArgumentOfTheProgramAndNothingElseRuns
   auto check = [&](const std::string& execute, const std::string& name, const std::string& first) {
     fs::remove_all(current_);
     fs::create_directory(current_);
-    Set(1, Folder("in"), execute, current_.string(), "PROD  \"two\"");
+    Set(Folder("in"), execute, current_.string(), "PROD  \"two\"");
     BuildAddition(name);
     testing::ArgvRecord record;
     EXPECT_TRUE(testing::WaitForArgvRecord(current_, &record)) << name;

@@ -60,15 +60,15 @@ std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& w
   return used;
 }
 
-void WriteLog(int mode, const char* text) {
-  if (mode < 0) {
-    if (logHandle != os::kInvalidHandle) os::FileClose(logHandle);
-    // Forgotten, not just closed: on Linux the number may soon name another
-    // file, which a late line must never reach.
-    logHandle = os::kInvalidHandle;
-    logClosed = true;
-    return;
-  }
+void CloseLog() {
+  if (logHandle != os::kInvalidHandle) os::FileClose(logHandle);
+  // Forgotten, not just closed: on Linux the number may soon name another
+  // file, which a late line must never reach.
+  logHandle = os::kInvalidHandle;
+  logClosed = true;
+}
+
+void WriteLog(const char* text) {
   if (logClosed) return;
   if (!logOpened) {
     logOpened = true;
@@ -101,11 +101,11 @@ void LogF(const char* format, ...) {
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is just above
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  WriteLog(1, message);
+  WriteLog(message);
 }
 
 void ResetLogForTesting() {
-  WriteLog(-1, "");
+  CloseLog();
   logOpened = false;
   logClosed = false;
 }

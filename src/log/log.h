@@ -23,11 +23,13 @@ constexpr std::size_t kLogTextMax = kLogLineCapacity - kLogStampLength - 3;
 // Callers compose their messages in buffers of this size.
 constexpr std::size_t kMessageCapacity = 256;
 
-// mode >= 0: appends one line with `text` (opening the log at the first
-// call of the run). mode < 0: closes the log for the rest of the run.
-// Failures are silent: a log that cannot be opened or written loses lines
-// and nothing else.
-void WriteLog(int mode, const char* text);
+// Appends one line with `text`, opening the log at the first call of the
+// run. Failures are silent: a log that cannot be opened or written loses
+// lines and nothing else.
+void WriteLog(const char* text);
+
+// Closes the log for the rest of the run: nothing is written after it.
+void CloseLog();
 
 // Where a copy of each log line goes besides the file: nowhere (the
 // default, and always on Windows), or a stream that a person or the systemd

@@ -30,12 +30,12 @@ class LogFileTest : public ::testing::Test {
 // Texts are written as passed, never used as formats; nothing is written
 // after the close.
 TEST_F(LogFileTest, ARunCreatesOrAppendsToTheLogAndWritesNothingAfterItsClose) {
-  WriteLog(1, "");
+  WriteLog("");
   LogF("(%02d)... %s", 1, "50%s");
   ResetLogForTesting();  // the next run
-  WriteLog(1, "100% done %s %d %n");
-  WriteLog(-1, "");
-  WriteLog(1, "after");
+  WriteLog("100% done %s %d %n");
+  CloseLog();
+  WriteLog("after");
   LogF("after %d", 2);
   EXPECT_EQ(CurrentLogTexts(), (Lines{"", "(01)... 50%s", "100% done %s %d %n"}));
 }
@@ -45,17 +45,17 @@ TEST_F(LogFileTest, ARunCreatesOrAppendsToTheLogAndWritesNothingAfterItsClose) {
 TEST_F(LogFileTest, OnlyOneWriterAtATime) {
   os::Handle other = os::FileOpen(kLogFileName, os::kAccessWrite, os::kShareRead, os::kOpenAlways);
   ASSERT_NE(other, os::kInvalidHandle);
-  WriteLog(1, "lost");
+  WriteLog("lost");
   os::FileClose(other);
-  WriteLog(1, "still lost: the open is not retried");
+  WriteLog("still lost: the open is not retried");
   EXPECT_EQ(testing::ReadWholeFile(kLogFileName), "");
 
   ResetLogForTesting();
-  WriteLog(1, "held");
+  WriteLog("held");
   std::string path = (dir_.path() / kLogFileName).string();
   EXPECT_EQ(testing::RunHelper("open_probe", {"write", path}), 1);
   EXPECT_EQ(testing::RunHelper("open_probe", {"read", path}), 0);
-  WriteLog(-1, "");
+  CloseLog();
   EXPECT_EQ(testing::RunHelper("open_probe", {"write", path}), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "os/calendar.h"
 #include "os/internal-posix.h"
 #include "os/os.h"
 
@@ -22,12 +23,7 @@ bool LocalTimeOfSeconds(std::int64_t seconds, LocalTime* out) {
   time_t when = static_cast<time_t>(seconds);
   struct tm parts = {};
   if (localtime_r(&when, &parts) == nullptr) return false;  // each caller its own result
-  out->year = parts.tm_year + 1900;
-  out->month = parts.tm_mon + 1;
-  out->day = parts.tm_mday;
-  out->hour = parts.tm_hour;
-  out->minute = parts.tm_min;
-  out->second = parts.tm_sec;
+  *out = FromCalendar(parts);
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <ctime>
 
+#include "os/calendar.h"
 #include "os/os.h"
 
 namespace wendrake {
@@ -23,12 +24,7 @@ void LocalTimeNow(LocalTime* out) {
   std::time_t now = std::time(nullptr);
   std::tm parts = {};
   localtime_s(&parts, &now);  // each caller its own result
-  out->year = parts.tm_year + 1900;
-  out->month = parts.tm_mon + 1;
-  out->day = parts.tm_mday;
-  out->hour = parts.tm_hour;
-  out->minute = parts.tm_min;
-  out->second = parts.tm_sec;
+  *out = FromCalendar(parts);
 }
 
 }  // namespace os

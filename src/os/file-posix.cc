@@ -79,7 +79,7 @@ long FileRead(Handle file, void* data, std::size_t length) {
 }
 
 void FileClose(Handle file) {
-  if (file < 0) return;
+  if (file == kInvalidHandle) return;
   int fd = static_cast<int>(file);
   // The lock belongs to the open file, not to this descriptor: a program
   // that another thread is starting at this moment holds a copy of it until

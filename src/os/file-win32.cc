@@ -53,7 +53,7 @@ long FileRead(Handle file, void* data, std::size_t length) {
 }
 
 void FileClose(Handle file) {
-  if (file != kInvalidHandle && file != 0) CloseHandle(reinterpret_cast<HANDLE>(file));
+  if (file != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
 bool FileExists(const char* path) {

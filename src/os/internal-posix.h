@@ -24,11 +24,6 @@ int StopFd();
 // begun at `startMs`, as poll takes it; 0 once the time is up.
 int RemainingMs(std::int64_t startMs, int timeoutMs);
 
-// Moves a descriptor that landed on 0 elsewhere: 0 means "no handle" to the
-// callers of LockCreate and in the ThreadControlTable. Returns the
-// descriptor to use, or -1 (errno set) when it cannot be moved.
-int OffStdin(int fd);
-
 // True when a process other than this one has the file (device, inode)
 // open, as its descriptors in /proc show. Only processes whose /proc
 // entries this one may read are seen.

@@ -17,33 +17,22 @@ namespace os {
 
 namespace {
 
-// Opens the lock file of `name` with `flags` added; 0 on failure, as a
-// failed CreateMutexA or OpenMutexA returns NULL.
+// Opens the lock file of `name` with `flags` added; kInvalidHandle on
+// failure.
 Handle OpenLockFile(const char* name, int flags) {
   char path[272];
   int length = std::snprintf(path, sizeof path, "%s%s", name, kLockFileSuffix);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
     errno = ENAMETOOLONG;
-    return 0;
+    return kInvalidHandle;
   }
   // Read-only is enough for flock and works on a lock file that another
   // user made.
   int fd = open(path, O_RDONLY | O_CLOEXEC | flags, 0666);
-  if (fd < 0) return 0;
-  fd = OffStdin(fd);
-  return fd < 0 ? 0 : fd;
+  return fd < 0 ? kInvalidHandle : fd;
 }
 
 }  // namespace
-
-int OffStdin(int fd) {
-  if (fd != 0) return fd;
-  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-  int saved = errno;
-  close(fd);
-  errno = saved;
-  return moved;
-}
 
 Handle LockCreate(const char* name) {
   return OpenLockFile(name, O_CREAT);
@@ -55,7 +44,7 @@ Handle LockOpen(const char* name) {
 }
 
 bool LockAcquire(Handle lock) {
-  if (lock <= 0) return !StopRequested();  // no lock to wait for
+  if (lock == kInvalidHandle) return !StopRequested();  // no lock to wait for
   int fd = static_cast<int>(lock);
   for (;;) {
     if (StopRequested()) return false;
@@ -82,7 +71,7 @@ void LockRelease(Handle lock) {
 }
 
 void LockClose(Handle lock) {
-  if (lock > 0) close(static_cast<int>(lock));
+  if (lock != kInvalidHandle) close(static_cast<int>(lock));
 }
 
 }  // namespace os

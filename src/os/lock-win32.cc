@@ -8,10 +8,19 @@
 namespace wendrake {
 namespace os {
 
+namespace {
+
+// The mutex calls fail with NULL, not INVALID_HANDLE_VALUE.
+Handle FromMutex(HANDLE mutex) {
+  return mutex == nullptr ? kInvalidHandle : reinterpret_cast<Handle>(mutex);
+}
+
+}  // namespace
+
 Handle LockCreate(const char* name) {
   // Not owned at creation; a mutex of this name made earlier (by a second
   // instance, say) is opened instead.
-  return reinterpret_cast<Handle>(CreateMutexA(nullptr, FALSE, name));
+  return FromMutex(CreateMutexA(nullptr, FALSE, name));
 }
 
 Handle LockOpen(const char* name) {
@@ -26,10 +35,11 @@ Handle LockOpen(const char* name) {
   // grants the creating user every right that OpenMutex checks. Rights
   // belong to each handle: an outside holder that opened the name with
   // SYNCHRONIZE alone still holds the scans off.
-  return reinterpret_cast<Handle>(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+  return FromMutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
 }
 
 bool LockAcquire(Handle lock) {
+  if (lock == kInvalidHandle) return !StopRequested();  // no lock to wait for
   if (StopRequested()) return false;
   HANDLE objects[2] = {reinterpret_cast<HANDLE>(lock), static_cast<HANDLE>(StopEvent())};
   DWORD count = objects[1] != nullptr ? 2 : 1;
@@ -52,7 +62,7 @@ void LockRelease(Handle lock) {
 }
 
 void LockClose(Handle lock) {
-  if (lock != 0) CloseHandle(reinterpret_cast<HANDLE>(lock));
+  if (lock != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(lock));
 }
 
 }  // namespace os

@@ -16,7 +16,9 @@ namespace os {
 // A HANDLE on Windows, a file descriptor (or a small table index) on Linux.
 using Handle = std::intptr_t;
 
-// What a failed open or search returns, as INVALID_HANDLE_VALUE does.
+// What every operation below returns for a handle it could not make, and
+// what stands for no handle at all: INVALID_HANDLE_VALUE on Windows (where
+// the calls that fail with NULL are mapped to it), -1 on Linux.
 constexpr Handle kInvalidHandle = -1;
 
 // The separator between a folder and a name in the paths the system forms.
@@ -189,10 +191,12 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info);
 // ---------------------------------------------------------------------------
 // Named locks (a named mutex on Windows, a flock'ed lock file on Linux)
 
-// Creates the lock `name` for the whole run. Returns 0 on failure.
+// Creates the lock `name` for the whole run. Returns kInvalidHandle on
+// failure.
 Handle LockCreate(const char* name);
 
-// Opens a handle of one's own on an existing lock. Returns 0 on failure.
+// Opens a handle of one's own on an existing lock. Returns kInvalidHandle
+// on failure.
 Handle LockOpen(const char* name);
 
 // Waits without a time limit until this thread holds the lock; an abandoned
@@ -250,7 +254,8 @@ bool FolderNeedsPolling(const char* folder);
 
 using ThreadProc = void (*)(void* parameter);
 
-// Starts `proc(parameter)` on a new thread at once. Returns 0 on failure.
+// Starts `proc(parameter)` on a new thread at once. Returns kInvalidHandle
+// on failure.
 Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId);
 
 // Ends a watcher thread at shutdown: asks for the stop (RequestStop) and

@@ -127,13 +127,13 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
   }
   if (slot == nullptr) {
     errno = EAGAIN;
-    return 0;
+    return kInvalidHandle;
   }
 
   sem_t started;
   if (sem_init(&started, 0, 0) != 0) {
     slot->taken.store(false);
-    return 0;
+    return kInvalidHandle;
   }
   slot->proc = proc;
   slot->parameter = parameter;
@@ -144,7 +144,7 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     sem_destroy(&started);
     slot->taken.store(false);
     errno = rc;
-    return 0;
+    return kInvalidHandle;
   }
   // The kernel's thread id, as ps -L and /proc/<pid>/task show it, is only
   // known once the thread runs.
@@ -152,12 +152,12 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
   }
   sem_destroy(&started);
   if (threadId != nullptr) *threadId = slot->id;
-  return number + 1;
+  return number;  // the slot
 }
 
 void ThreadEnd(Handle thread) {
-  if (thread < 1 || thread > kMaxThreads) return;
-  ThreadSlot& slot = threadSlots[thread - 1];
+  if (thread < 0 || thread >= kMaxThreads) return;
+  ThreadSlot& slot = threadSlots[thread];
   if (!slot.taken.load() || slot.givenUp) return;
 
   // Ending a watcher means the run is ending: the stop also covers a caller

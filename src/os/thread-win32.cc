@@ -70,7 +70,7 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
   }
   if (slot == nullptr) {
     SetLastError(ERROR_TOO_MANY_TCBS);
-    return 0;
+    return kInvalidHandle;
   }
   slot->proc = proc;
   slot->parameter = parameter;
@@ -80,7 +80,7 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     DWORD error = GetLastError();
     InterlockedExchange(&slot->taken, 0);
     SetLastError(error);
-    return 0;
+    return kInvalidHandle;
   }
   if (threadId != nullptr) *threadId = id;
   return reinterpret_cast<Handle>(thread);
@@ -90,7 +90,7 @@ Handle ThreadStart(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
 constexpr DWORD kStopGraceMs = 1000;
 
 void ThreadEnd(Handle thread) {
-  if (thread == 0 || thread == kInvalidHandle) return;
+  if (thread == kInvalidHandle) return;
   RequestStop();  // the run is ending: the other watchers' waits return too
   HANDLE handle = reinterpret_cast<HANDLE>(thread);
   // A watcher sees the stop in every wait and between two files of a scan

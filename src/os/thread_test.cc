@@ -38,7 +38,8 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
   os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
   os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
-  ASSERT_TRUE(created != 0 && lock != 0 && watch != os::kInvalidHandle);
+  ASSERT_TRUE(created != os::kInvalidHandle && lock != os::kInvalidHandle &&
+              watch != os::kInvalidHandle);
   Waiter waiters[4];
   waiters[0].call = [&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; };
   // An entry whose notification could not be set up waits, too.

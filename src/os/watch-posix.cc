@@ -44,8 +44,8 @@ constexpr int kRewatchMs = 1000;
 // other waiters only pass over it, while the shutdown may already be
 // closing it.
 struct Watch {
-  std::atomic<int> fd;  // the inotify descriptor, the Handle; 0: a free slot
-  bool lost;            // the folder's watch is gone (IN_IGNORED)
+  std::atomic<int> fd{-1};  // the inotify descriptor, the Handle; -1: a free slot
+  bool lost;                // the folder's watch is gone (IN_IGNORED)
   char folder[256];
 };
 
@@ -124,9 +124,7 @@ void Drain(int fd, ChangeDetail* detail) {
 Handle ChangeWatchOpen(const char* folder) {
   int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
-  fd = OffStdin(fd);
-  if (fd < 0) return kInvalidHandle;
-  Watch* slot = FindWatch(0);
+  Watch* slot = FindWatch(-1);
   if (slot == nullptr || std::snprintf(slot->folder, sizeof slot->folder, "%s", folder) >=
                              static_cast<int>(sizeof slot->folder)) {
     close(fd);
@@ -152,8 +150,8 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
   // A folder that is not watched never wakes its waiter (on Windows the
   // wait on INVALID_HANDLE_VALUE, the process itself, never ends either);
   // only the stop or the time limit ends the wait, with no CPU spent.
-  int fd = watch > 0 ? static_cast<int>(watch) : -1;
-  Watch* slot = fd > 0 ? FindWatch(fd) : nullptr;
+  int fd = static_cast<int>(watch);
+  Watch* slot = fd >= 0 ? FindWatch(fd) : nullptr;
   std::int64_t start = MonotonicMs();
   for (;;) {
     if (StopRequested()) return WaitResult::kStopped;
@@ -187,13 +185,13 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
 // Nothing to do: the inotify queue keeps collecting events while a scan
 // runs, and the next wait takes them.
 bool ChangeWatchRearm(Handle watch) {
-  return watch >= 0;
+  return watch != kInvalidHandle;
 }
 
 void ChangeWatchClose(Handle watch) {
-  if (watch <= 0) return;
+  if (watch == kInvalidHandle) return;
   Watch* slot = FindWatch(static_cast<int>(watch));
-  if (slot != nullptr) slot->fd = 0;
+  if (slot != nullptr) slot->fd = -1;
   close(static_cast<int>(watch));
 }
 

@@ -93,7 +93,7 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
   if (StopRequested()) return WaitResult::kStopped;
   HANDLE stop = static_cast<HANDLE>(StopEvent());
   DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-  bool unwatched = watch == 0 || watch == kInvalidHandle;
+  bool unwatched = watch == kInvalidHandle;
   Watch* slot = unwatched ? nullptr : FindWatch(reinterpret_cast<HANDLE>(watch));
   if (slot != nullptr && slot->lost) {
     // Only the stop, the time limit or the folder's return ends the wait.
@@ -135,11 +135,11 @@ WaitResult ChangeWatchWait(Handle watch, int timeoutMs, ChangeDetail* detail) {
 
 // Already done by the wait that returned (see the top of this file).
 bool ChangeWatchRearm(Handle watch) {
-  return watch != 0 && watch != kInvalidHandle;
+  return watch != kInvalidHandle;
 }
 
 void ChangeWatchClose(Handle watch) {
-  if (watch == 0 || watch == kInvalidHandle) return;
+  if (watch == kInvalidHandle) return;
   HANDLE handle = reinterpret_cast<HANDLE>(watch);
   Watch* slot = FindWatch(handle);
   if (slot != nullptr) {

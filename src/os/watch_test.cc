@@ -74,5 +74,68 @@ TEST(ChangeWatchTest, ChangesWakeTheWaitAlsoDuringTheScanButReadsDoNot) {
   }
 }
 
+// A folder that goes (deleted, replaced by a file, moved away) takes its
+// notification with it: the wait wakes for that, then neither spins nor
+// wakes for the moved folder's changes, and a folder made again under the
+// path, with a file in it, wakes it and is watched from then on.
+TEST(ChangeWatchTest, FolderThatGoesIsWatchedAgainOnceItIsBack) {
+  const std::pair<const char*, std::function<void(const fs::path&)>> goings[] = {
+      {"deleted", [](const fs::path& d) { fs::remove_all(d); }},
+      {"replaced by a file",
+       [](const fs::path& d) {
+         fs::remove_all(d);
+         WriteWholeFile(d, "not a folder");
+       }},
+#ifndef _WIN32  // Windows may go on watching a folder that was moved
+      {"moved away",
+       [](const fs::path& d) {
+         fs::rename(d, d.string() + ".old");
+         WriteWholeFile(d.string() + ".old/unseen", "");
+       }},
+#endif
+  };
+  for (const auto& [what, go] : goings) {
+    SCOPED_TRACE(what);
+    testing::ScopedTempDir top;
+    const fs::path dir = top.path() / "in";
+    fs::create_directory(dir);
+    WriteWholeFile(dir / "a", "");  // Windows tells a folder's going by its files' alone
+    os::Handle watch = os::ChangeWatchOpen(dir.string().c_str());
+    ASSERT_NE(watch, os::kInvalidHandle);
+    go(dir);
+    EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
+    os::ChangeWatchRearm(watch);
+    EXPECT_EQ(os::ChangeWatchWait(watch, 1500), WaitResult::kTimeout);
+    fs::remove(dir);
+    fs::create_directory(dir);
+    WriteWholeFile(dir / "b", "");
+    EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
+    os::ChangeWatchRearm(watch);
+    WriteWholeFile(dir / "c", "");
+    EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
+    os::ChangeWatchClose(watch);
+  }
+}
+
+#ifndef _WIN32
+// Changes made while nothing reads the queue (a scan held off by another
+// process's lock) overflow it: that is one more wake-up, and the watch
+// works on after it.
+TEST(ChangeWatchTest, QueueOverflowIsOneMoreWakeUp) {
+  testing::ScopedTempDir dir;
+  os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
+  ASSERT_NE(watch, os::kInvalidHandle);
+  int queued = 16384;
+  std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+  for (int i = 0; i < queued; ++i) std::ofstream(dir.path() / "f", std::ios::app) << 'y';
+  EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
+  while (os::ChangeWatchWait(watch, 0) == WaitResult::kSignalled) {
+  }
+  WriteWholeFile(dir.path() / "after", "");
+  EXPECT_EQ(os::ChangeWatchWait(watch, 30000), WaitResult::kSignalled);
+  os::ChangeWatchClose(watch);
+}
+#endif
+
 }  // namespace
 }  // namespace wendrake

@@ -21,13 +21,14 @@ const char* ProbeLabel(ProbeKind kind) {
   return kind == ProbeKind::kAddition ? "CheckNowAddUse" : "CheckNowUse";
 }
 
-bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
+bool Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
            unsigned char* probeRecord) {
-  const bool trace = HasFlag(EntryAt(index), kFlagTrace);
+  const int index = entry.index;
+  const bool trace = HasFlag(entry, kFlagTrace);
   const char* label = ProbeLabel(kind);
 
   char path[kNameCapacity];
-  int length = std::snprintf(path, sizeof path, "%s%c%s", folder, os::kPathSeparator, name);
+  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
     // A cut path would probe, and later start the program for, another
     // file; the file stays unreported instead, and says why.
@@ -42,7 +43,7 @@ bool Probe(ProbeKind kind, int index, const char* folder, const char* name,
     FillSnapshotRecord(probeRecord, name, info.sizeLow, info.lastWrite);
     // On a shared folder another machine's writer holds nothing open here:
     // a file is complete only once it has stopped changing.
-    if (ChangedSinceLastListing(index, probeRecord)) result = os::ProbeResult::kInUse;
+    if (ChangedSinceLastListing(entry, probeRecord)) result = os::ProbeResult::kInUse;
   }
   if (result == os::ProbeResult::kFree) {
     if (trace) {
@@ -76,23 +77,20 @@ struct TrimmedName {
   char text[kNameCapacity];
 };
 
-enum class Command { kDelete, kAddition, kUpdate };
+void Launch(const ThreadControlEntry& entry, ChangeKind change, const unsigned char* record) {
+  Command command;
+  BuildCommand(entry, change, record, &command);
+  LaunchCommand(entry, command);
+}
 
-void Launch(int index, Command command, const unsigned char* record) {
-  char argumentString[kArgumentStringCapacity];
-  std::memset(argumentString, 0, sizeof argumentString);
-  switch (command) {
-    case Command::kDelete:
-      BuildDeleteCommand(index, record, argumentString);
-      break;
-    case Command::kAddition:
-      BuildAdditionCommand(index, record, argumentString);
-      break;
-    case Command::kUpdate:
-      BuildUpdateCommand(index, record, argumentString);
-      break;
-  }
-  LaunchCommand(index, argumentString);
+// A probed file found free: its probe record goes to the merged snapshot,
+// and the program is started for it when the entry's flag at `flag` is
+// set. False: nothing is left pending.
+bool HandOn(const ThreadControlEntry& entry, unsigned char* probe, SnapshotWriter* merged, int flag,
+            ChangeKind change, const unsigned char* record) {
+  WriteSnapshotRecord(merged, probe);
+  if (HasFlag(entry, flag)) Launch(entry, change, record);
+  return false;
 }
 
 // The size field's decimal value is 0 (an optional sign, then digits).
@@ -102,41 +100,40 @@ bool SizeFieldIsZero(const unsigned char* record) {
 
 }  // namespace
 
-bool CheckNowUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kChange, index, folder, name, probeRecord);
+bool CheckNowUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kChange, entry, name, probeRecord);
 }
 
-bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kAddition, index, folder, name, probeRecord);
+bool CheckNowAddUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
+  return Probe(ProbeKind::kAddition, entry, name, probeRecord);
 }
 
-bool ActionDelete(int index, const unsigned char* oldRecord) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord) {
+  const int index = entry.index;
   TrimmedName name(oldRecord);
   LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
-  if (HasFlag(entry, kFlagDelete)) Launch(index, Command::kDelete, oldRecord);
+  if (HasFlag(entry, kFlagDelete)) Launch(entry, ChangeKind::kDelete, oldRecord);
   return false;
 }
 
-bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRecord,
+                    SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowAddUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowAddUse(entry, name.text, probe)) {
     LogF("(%02d)...      -s- File addition. (%s) in use.", index, name.text);
     return true;
   }
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
 }
 
-bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   if (HasFlag(entry, kFlagTrace)) {
     TrimmedName name(newRecord);
     LogF("(%02d)...      -s- Action (%s):NonChanged(%s)", index, entry.actionFlags, name.text);
@@ -147,9 +144,9 @@ bool ActionNonChanged(int index, const unsigned char* /*oldRecord*/, const unsig
   return false;
 }
 
-bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   if (SizeFieldIsZero(newRecord)) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(zero)(%s)", index, entry.actionFlags,
@@ -158,7 +155,7 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
   }
   const bool trace = HasFlag(entry, kFlagTrace);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowUse(entry, name.text, probe)) {
     if (trace) {
       LogF("(%02d)...      -s- Action (%s):ChangeSize(Use)(%s)", index, entry.actionFlags,
            name.text);
@@ -174,18 +171,16 @@ bool ActionChangeSize(int index, const unsigned char* /*oldRecord*/, const unsig
   if (trace) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
   // A file whose size changed is handed on as an addition, never as "-U".
-  if (HasFlag(entry, kFlagAdd)) Launch(index, Command::kAddition, newRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
 }
 
-bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      SnapshotWriter* merged) {
-  const ThreadControlEntry& entry = EntryAt(index);
+bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                      const unsigned char* newRecord, SnapshotWriter* merged) {
+  const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(index, entry.folder, name.text, probe)) {
+  if (CheckNowUse(entry, name.text, probe)) {
     LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
     // Setting a time through an open handle (touch, cp, editors) is the
     // common case here. The old record stays, so that the scan that finds
@@ -200,9 +195,7 @@ bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned 
   if (HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
-  WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, kFlagUpdate)) Launch(index, Command::kUpdate, oldRecord);
-  return false;
+  return HandOn(entry, probe, merged, kFlagUpdate, ChangeKind::kUpdate, oldRecord);
 }
 
 }  // namespace wendrake

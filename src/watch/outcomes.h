@@ -7,6 +7,7 @@
 #ifndef WENDRAKE_WATCH_OUTCOMES_H_
 #define WENDRAKE_WATCH_OUTCOMES_H_
 
+#include "config/thread_control.h"
 #include "os/os.h"
 
 namespace wendrake {
@@ -18,26 +19,27 @@ struct SnapshotWriter;  // watch/snapshot.h
 // its size, date and time are by then, until a probe finds it free.
 constexpr const char kInUseSizeMark[] = "-00000000001";
 
-// The probes open `folder`/`name` exclusively and fill `probeRecord` (bytes
+// The probes open the entry's folder/`name` exclusively and fill `probeRecord` (bytes
 // 0-96) with the name and the file's current size, date and time, or with
 // zeros when the file is in use. True when it is in use. The two differ
 // only in their trace lines.
-bool CheckNowUse(int index, const char* folder, const char* name, unsigned char* probeRecord);
-bool CheckNowAddUse(int index, const char* folder, const char* name, unsigned char* probeRecord);
+bool CheckNowUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord);
+bool CheckNowAddUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord);
 
 // The handlers, called by the matching with the current records. Each
 // returns true when it left a file that is still in the folder unsettled
 // (in use at its addition or at a change, or emptied): the watcher must
 // then meet it again even if the folder signals nothing more, since
 // closing a file raises no notification on some systems.
-bool ActionDelete(int index, const unsigned char* oldRecord);
-bool ActionAddition(int index, const unsigned char* newRecord, SnapshotWriter* merged);
-bool ActionNonChanged(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      SnapshotWriter* merged);
-bool ActionChangeSize(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      SnapshotWriter* merged);
-bool ActionChangeDate(int index, const unsigned char* oldRecord, const unsigned char* newRecord,
-                      SnapshotWriter* merged);
+bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord);
+bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRecord,
+                    SnapshotWriter* merged);
+bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                      const unsigned char* newRecord, SnapshotWriter* merged);
+bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                      const unsigned char* newRecord, SnapshotWriter* merged);
+bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                      const unsigned char* newRecord, SnapshotWriter* merged);
 
 }  // namespace wendrake
 

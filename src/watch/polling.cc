@@ -22,8 +22,8 @@ struct LastListing {
 
 LastListing lastListings[kMaxEntries];
 
-LastListing& ListingOf(int index) {
-  return lastListings[index - 1];
+LastListing& ListingOf(const ThreadControlEntry& entry) {
+  return lastListings[entry.index - 1];
 }
 
 // The remembered record with the key of `record`, or nullptr.
@@ -46,18 +46,17 @@ const unsigned char* FindRecord(const LastListing& listing, const unsigned char*
 
 }  // namespace
 
-bool StartPolling(int index) {
-  const ThreadControlEntry& entry = EntryAt(index);
-  LastListing& listing = ListingOf(index);
+bool StartPolling(const ThreadControlEntry& entry) {
+  LastListing& listing = ListingOf(entry);
   listing.polled = os::FolderNeedsPolling(entry.folder);
   if (!listing.polled) return false;
   LogF(
       "(%02d)...      Polling(every %d s) -a shared file system: writes from other machines raise "
       "no notification.",
-      index, kPollIntervalMs / 1000);
+      entry.index, kPollIntervalMs / 1000);
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
-  RememberListing(index, names.oldName);
+  MakeSnapshotFileNames(entry, &names);
+  RememberListing(entry, names.oldName);
   return true;
 }
 
@@ -65,8 +64,8 @@ int PolledWaitLimit(int waitLimit) {
   return waitLimit < 0 || waitLimit > kPollIntervalMs ? kPollIntervalMs : waitLimit;
 }
 
-bool ChangedSinceLastListing(int index, const unsigned char* record) {
-  const LastListing& listing = ListingOf(index);
+bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record) {
+  const LastListing& listing = ListingOf(entry);
   if (!listing.polled) return false;
   const unsigned char* seen = FindRecord(listing, record);
   // Size, date and time with the NULs between them.
@@ -74,8 +73,8 @@ bool ChangedSinceLastListing(int index, const unsigned char* record) {
          std::memcmp(seen + kSizeOffset, record + kSizeOffset, kCrOffset - kSizeOffset) != 0;
 }
 
-void RememberListing(int index, const char* snapshotFileName) {
-  LastListing& listing = ListingOf(index);
+void RememberListing(const ThreadControlEntry& entry, const char* snapshotFileName) {
+  LastListing& listing = ListingOf(entry);
   if (!listing.polled) return;
   listing.count = 0;
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,

@@ -6,28 +6,30 @@
 #ifndef WENDRAKE_WATCH_POLLING_H_
 #define WENDRAKE_WATCH_POLLING_H_
 
+#include "config/thread_control.h"
+
 namespace wendrake {
 
 // How often such a folder is looked at besides its notification.
 constexpr int kPollIntervalMs = 2000;
 
-// Decides, once at the watcher's start, whether entry `index` is polled;
+// Decides, once at the watcher's start, whether `entry` is polled;
 // if so logs it and remembers the first snapshot as the folder's last
 // listing. Returns the decision.
-bool StartPolling(int index);
+bool StartPolling(const ThreadControlEntry& entry);
 
 // The wait limit of a polled entry: `waitLimit`, but never longer than
 // kPollIntervalMs (and no limit becomes that).
 int PolledWaitLimit(int waitLimit);
 
-// True when entry `index` is polled and the file of `record` (its name,
+// True when `entry` is polled and the file of `record` (its name,
 // size, date and time as found now) was not in the folder's last listing
 // with that size, date and time: another machine may still be writing it.
-bool ChangedSinceLastListing(int index, const unsigned char* record);
+bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record);
 
 // Keeps the listing in the snapshot file `snapshotFileName` as the last
-// listing of polled entry `index`; does nothing for an entry not polled.
-void RememberListing(int index, const char* snapshotFileName);
+// listing of `entry`; does nothing for an entry not polled.
+void RememberListing(const ThreadControlEntry& entry, const char* snapshotFileName);
 
 }  // namespace wendrake
 

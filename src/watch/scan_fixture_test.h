@@ -27,32 +27,31 @@ class ScanFixture : public ::testing::Test {
  protected:
   ScanFixture() : start_(true), folder_((start_.path() / "in").string()) {
     ResetLogForTesting();
-    highValueMarker[0] = highValueMarker[1] = 0xFF;
     fs::create_directory("in");
   }
   ~ScanFixture() override {
-    if (lock_ != 0) os::LockClose(lock_);
+    os::LockClose(lock_);
     ResetLogForTesting();
   }
 
   // Makes entry 1 watch the folder with `action` (starting the open_probe
   // helper) and takes the first snapshot, as arming does at start-up.
   void Arm(const char* action) {
-    if (lock_ != 0) os::LockClose(lock_);
+    os::LockClose(lock_);
     entryCount = 0;
     ClearThreadControlTable();
-    AddTabel(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
-             start_.str().c_str(), "");
+    AddTableEntry(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
+                  start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
-    ASSERT_NE(lock_, 0);
+    ASSERT_NE(lock_, os::kInvalidHandle);
     PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());
-    ReanameFile("KSFF01N.txt", "KSFF01O.txt");
+    RenameFile("KSFF01N.txt", "KSFF01O.txt");
     seen_ = testing::CurrentLogTexts().size();
   }
 
   // Runs one scan; returns the log lines it wrote.
   Lines Scan(bool* pending = nullptr) {
-    bool left = ScanFolder(1);
+    bool left = ScanFolder(EntryAt(1));
     if (pending != nullptr) *pending = left;
     Lines texts = testing::CurrentLogTexts();
     Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
@@ -90,7 +89,7 @@ class ScanFixture : public ::testing::Test {
 
   testing::ScopedTempDir start_;
   std::string folder_;
-  os::Handle lock_ = 0;
+  os::Handle lock_ = os::kInvalidHandle;
   std::size_t seen_ = 0;
 };
 

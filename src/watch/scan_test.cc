@@ -232,7 +232,7 @@ TEST_F(ScanTest, ScanWithoutItsLockOverADamagedOldSnapshotEnds) {
   Write("a", "1");
   Arm("T");
   os::LockClose(lock_);
-  lock_ = 0;
+  lock_ = os::kInvalidHandle;
 #ifndef _WIN32
   fs::remove(At("KSFF01.lock"));  // a named mutex goes with its last handle
 #endif
@@ -248,6 +248,23 @@ TEST_F(ScanTest, ScanWithoutItsLockOverADamagedOldSnapshotEnds) {
   EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
 }
 
+#ifndef _WIN32
+// A listing that cannot reach the disk (a full one) gives the scan up with
+// its line and leaves the old snapshot as it was: matched, it would report
+// every file there as deleted. The scan is tried again later.
+TEST_F(ScanTest, ListingThatCannotBeWrittenReportsNothing) {
+  Write("a", "1");
+  Arm("AD");
+  fs::create_symlink("/dev/full", At("KSFF01N.txt"));
+  bool pending = false;
+  Lines lines = Scan(&pending);
+  EXPECT_TRUE(pending);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error(", 0), 0u);
+  EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
+}
+#endif
+
 // A file gone or replaced by a folder between listing and probe is not
 // free, and the probe makes nothing; a path that would not fit is never
 // cut to name another file.
@@ -255,9 +272,11 @@ TEST_F(ScanTest, ProbeOfAFileItCannotHaveCallsItInUse) {
   Arm("AT");
   fs::create_directory(In("sub"));
   unsigned char probe[kRecordLength];
-  EXPECT_TRUE(CheckNowAddUse(1, folder_.c_str(), "gone.dat", probe));
-  EXPECT_TRUE(CheckNowAddUse(1, folder_.c_str(), "sub", probe));
-  EXPECT_TRUE(CheckNowUse(1, std::string(255, 'f').c_str(), "name", probe));
+  EXPECT_TRUE(CheckNowAddUse(EntryAt(1), "gone.dat", probe));
+  EXPECT_TRUE(CheckNowAddUse(EntryAt(1), "sub", probe));
+  ThreadControlEntry farAway = EntryAt(1);
+  std::snprintf(farAway.folder, sizeof farAway.folder, "%s", std::string(255, 'f').c_str());
+  EXPECT_TRUE(CheckNowUse(farAway, "name", probe));
   EXPECT_FALSE(fs::exists(In("gone.dat")));
   Lines lines = Scan();
   lines.resize(3);

@@ -116,15 +116,15 @@ int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records
 // makes the matching drain the other file. Bytes 64 on keep what they
 // held, and the flag is never set back.
 void MarkEnd(unsigned char* record, int* endFlag) {
-  std::memset(record, 0xFF, kKeyLength - 1);
+  std::memset(record, kHighValue, kKeyLength - 1);
   record[kKeyLength - 1] = '\0';
   *endFlag = -1;
 }
 
 }  // namespace
 
-void MakeSnapshotFileNames(int index, SnapshotFileNames* names) {
-  const char* stem = EntryAt(index).mutexName;
+void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names) {
+  const char* stem = entry.mutexName;
   std::snprintf(names->oldName, sizeof names->oldName, "%sO.txt", stem);
   std::snprintf(names->newName, sizeof names->newName, "%sN.txt", stem);
   std::snprintf(names->mergedName, sizeof names->mergedName, "%sT.txt", stem);
@@ -154,7 +154,7 @@ void MakeOwnFileNames(OwnFileNames* own) {
   add(kLogFileName, "");
   for (int i = 1; i <= entryCount; ++i) {
     SnapshotFileNames names = {};
-    MakeSnapshotFileNames(i, &names);
+    MakeSnapshotFileNames(EntryAt(i), &names);
     add(names.oldName, "");
     add(names.newName, "");
     add(names.mergedName, "");
@@ -319,12 +319,6 @@ void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsig
   } while (gap > 1);
 }
 
-void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag) {
-  // End of file and read errors alike end the snapshot.
-  if (os::FileRead(file, record, kRecordLength) > 0) return;
-  MarkEnd(record, endFlag);
-}
-
 void StartSnapshotReader(SnapshotReader* reader, os::Handle file) {
   reader->file = file;
   reader->next = 0;
@@ -381,13 +375,6 @@ int CompareKeys(const unsigned char* a, const unsigned char* b) {
   return std::memcmp(a, b, kKeyLength);  // unsigned bytes, the first difference decides
 }
 
-void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength) {
-  if (fieldLength < 2 || field[0] == ' ') return;
-  int k = fieldLength - 1;
-  while (k > 1 && field[k - 1] == ' ') --k;
-  std::memcpy(destination, field, static_cast<std::size_t>(k));
-}
-
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
                         const os::LocalTime& lastWrite) {
   // "%-63s": the name, at most 63 bytes of it, blank-filled, NUL at byte 63.
@@ -400,11 +387,6 @@ void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t s
   PutDateTime(record, lastWrite);
 }
 
-void FillZeroFields(unsigned char* record) {
-  PutSize(record, 0);
-  PutDateTime(record, os::LocalTime{0, 0, 0, 0, 0, 0});
-}
-
 void DeleteFileIfFound(const char* fileName) {
   if (!os::FileExists(fileName)) return;
   if (!os::FileDelete(fileName)) {
@@ -412,7 +394,7 @@ void DeleteFileIfFound(const char* fileName) {
   }
 }
 
-void ReanameFile(const char* sourceName, const char* targetName) {
+void RenameFile(const char* sourceName, const char* targetName) {
   // The rename refuses an existing target, so it goes first; if it cannot
   // be deleted the rename is still tried and reports its own failure.
   if (os::FileExists(targetName) && !os::FileDelete(targetName)) {
@@ -437,7 +419,7 @@ void RotateSnapshotFiles(const SnapshotFileNames& names) {
   if (!os::FileSwap(names.mergedName, names.oldName) &&
       !os::FileReplace(names.mergedName, names.oldName)) {
     DeleteFileIfFound(names.oldName);
-    ReanameFile(names.mergedName, names.oldName);
+    RenameFile(names.mergedName, names.oldName);
   }
   MakeScanFilesReady(names);
 }

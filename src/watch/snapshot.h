@@ -8,24 +8,11 @@
 
 #include <cstdint>
 
+#include "config/thread_control.h"
 #include "os/os.h"
+#include "record/snapshot_record.h"
 
 namespace wendrake {
-
-// SnapshotRecord layout: every field is followed by a NUL, the record ends
-// in CR LF, so a snapshot file reads as lines of text.
-constexpr int kRecordLength = 99;
-constexpr int kNameOffset = 0;  // "%-63s": the name, blank-filled
-constexpr int kNameLength = 63;
-constexpr int kSizeOffset = 64;  // "%012d": low 32 bits of the size, signed
-constexpr int kSizeLength = 12;
-constexpr int kDateOffset = 77;  // "%04d-%02d-%02d", local last-write date
-constexpr int kDateLength = 10;
-constexpr int kTimeOffset = 88;  // "%02d:%02d:%02d", local last-write time
-constexpr int kTimeLength = 8;
-constexpr int kCrOffset = 97;
-constexpr int kLfOffset = 98;
-constexpr int kKeyLength = 64;  // MatchingKey: name field and its NUL
 
 // The listing keeps at most this many files; each further one is logged.
 constexpr int kListingCapacity = 3000;
@@ -46,8 +33,9 @@ struct SortDescriptor {
   std::int32_t keyLength;
 };
 
-// The old, new and merged snapshot file names of entry `index` (1-based).
-void MakeSnapshotFileNames(int index, SnapshotFileNames* names);
+// The old, new and merged snapshot file names of `entry`, after its lock's
+// name.
+void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names);
 
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
@@ -74,11 +62,6 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
 // Shell sort in place by the descriptor's key, unsigned byte comparison.
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records);
 
-// Reads the next record into `record` (kRecordLength bytes). At the end of
-// the file, or on a read error, puts the high-value key into bytes 0-63
-// (the rest untouched) and sets *endFlag to -1; it never clears it.
-void ReadSnapshotRecord(os::Handle file, unsigned char* record, int* endFlag);
-
 // The matching reads and writes snapshot files a block of records per call
 // rather than one record per call: a scan of a full folder would otherwise
 // spend more on 9000 system calls of 99 bytes than on listing the folder.
@@ -94,9 +77,11 @@ struct SnapshotReader {
 
 void StartSnapshotReader(SnapshotReader* reader, os::Handle file);
 
-// As ReadSnapshotRecord on the reader's file: each call hands out the next
-// 99 bytes, a last short record only its own bytes (the rest of `record`
-// untouched), and then the high-value key with *endFlag set to -1.
+// Reads the next record into `record` (kRecordLength bytes): each call
+// hands out the next 99 bytes, a last short record only its own bytes (the
+// rest of `record` untouched). At the end of the file, or on a read error,
+// puts the high-value key into bytes 0-63 (the rest untouched) and sets
+// *endFlag to -1; it never clears it.
 void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endFlag);
 
 struct SnapshotWriter {
@@ -116,25 +101,16 @@ void FlushSnapshotWriter(SnapshotWriter* writer);
 // Compares two MatchingKeys as unsigned bytes: <0, 0 or >0.
 int CompareKeys(const unsigned char* a, const unsigned char* b);
 
-// Copies the name in the first fieldLength - 1 bytes of `field` without its
-// trailing blanks to `destination` (zero-filled by the caller; no NUL is
-// written). A field that starts with a blank copies nothing.
-void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength);
-
 // Fills bytes 0-96 of `record` from a name, size and local time: the layout
 // shared by the listing and the in-use probes.
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
                         const os::LocalTime& lastWrite);
 
-// Fills the size, date and time fields of `record` from zeros, as for a
-// file whose information could not be had.
-void FillZeroFields(unsigned char* record);
-
 // Deletes `fileName` if it exists; a failed deletion is logged.
 void DeleteFileIfFound(const char* fileName);
 
 // Renames `sourceName` to `targetName`, deleting an existing target first.
-void ReanameFile(const char* sourceName, const char* targetName);
+void RenameFile(const char* sourceName, const char* targetName);
 
 // Leaves the new and the merged snapshot file there and empty, for the next
 // scan to write into: a file made anew, or cut back from what has reached

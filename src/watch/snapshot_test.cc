@@ -109,51 +109,12 @@ TEST_F(SnapshotTest, FolderPathTooLongLeavesAnEmptySnapshot) {
                                      std::to_string(os::PathTooLongError()) + ")"});
 }
 
-#ifndef _WIN32
-TEST_F(SnapshotTest, LinksAreListedAsWhatTheyPointAtAndDanglingOnesAsFiles) {
-  WriteWholeFile("in/target", "12345");
-  fs::create_symlink("target", "in/link");
-  fs::create_symlink("nowhere", "in/dangling");  // the link's own size: 7
-  Lines fields;
-  for (const std::string& r : List()) fields.push_back(r.substr(0, 8) + r.substr(kSizeOffset, 12));
-  EXPECT_EQ(fields,
-            (Lines{"dangling000000000007", "link    000000000005", "target  000000000005"}));
-}
-#endif
-
-// Fields are filled digit by digit for the values a clock and a 32-bit
-// size give, and must still be the bytes of their printf formats, cut to
-// the field, for values no listing of today's files gives.
-TEST(FillSnapshotRecordTest, FieldsAreThoseOfTheirFormatsForEveryValue) {
-  const std::string z(1, '\0');
-  const struct {
-    std::uint32_t size;
-    os::LocalTime time;
-    std::string fields;  // bytes 63 to 96: the name's NUL, size, date, time
-  } cases[] = {
-      {7, {987, 1, 2, 3, 4, 5}, z + "000000000007" + z + "0987-01-02" + z + "03:04:05" + z},
-      {4294967295u,
-       {10000, 1, 1, 0, 0, 0},
-       z + "-00000000001" + z + "10000-01-0" + z + "00:00:00" + z},
-      {2147483648u,
-       {-5, 100, -1, 24, 60, 161},
-       z + "-02147483648" + z + "-005-100--" + z + "24:60:16" + z},
-  };
-  for (const auto& c : cases) {
-    unsigned char record[kRecordLength];
-    std::memset(record, 'x', sizeof record);
-    FillSnapshotRecord(record, "n", c.size, c.time);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(record) + kNameLength, kCrOffset - kNameLength),
-              c.fields);
-  }
-}
-
 TEST_F(SnapshotTest, FailedDeletionAndRenameAreLogged) {
   fs::create_directory("adir");
   WriteWholeFile("fresh", "source");
   DeleteFileIfFound("missing");
   DeleteFileIfFound("adir");
-  ReanameFile("fresh", "adir");
+  RenameFile("fresh", "adir");
   EXPECT_EQ(testing::ReadWholeFile("fresh"), "source");
   const Lines starts = {"...DeleteFile. error(adir) Error(",
                         "...ReanameFile. DeleteFile error(adir) Error(",

@@ -13,8 +13,6 @@
 
 namespace wendrake {
 
-unsigned char highValueMarker[8];
-
 namespace {
 
 constexpr int kFirstPendingWaitMs = 1000;
@@ -25,7 +23,7 @@ constexpr int kFailedWaitPauseMs = 1000;
 struct TraceName {
   explicit TraceName(const unsigned char* record) {
     std::memset(text, 0, sizeof text);
-    if (record[0] == highValueMarker[0]) {
+    if (record[0] == kHighValue) {
       std::memcpy(text, "-high-", 6);
     } else {
       CopyTrimmedName(text, record, kKeyLength);
@@ -56,31 +54,65 @@ bool HasInUseSizeMark(const unsigned char* record) {
   return std::memcmp(record + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark) == 0;
 }
 
+// A lock this thread holds, or nothing: given back at the end of its scope,
+// so that every way out of a scan gives it back alike.
+class HeldLock {
+ public:
+  HeldLock() = default;
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  ~HeldLock() { Release(); }
+
+  void Hold(os::Handle lock) { lock_ = lock; }
+  void Release() {
+    if (lock_ == os::kInvalidHandle) return;
+    os::LockRelease(lock_);
+    os::LockClose(lock_);
+    lock_ = os::kInvalidHandle;
+  }
+
+ private:
+  os::Handle lock_ = os::kInvalidHandle;
+};
+
+// A file open for the length of its scope.
+class OpenFile {
+ public:
+  explicit OpenFile(os::Handle file) : file_(file) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { os::FileClose(file_); }
+
+  os::Handle get() const { return file_; }
+
+ private:
+  os::Handle file_;
+};
+
 // ENQ: the entry's named lock, held across the whole scan so that another
-// process holding it by name keeps the scan waiting. Returns the scan's own
-// handle, 0 when the lock could not be opened (the scan runs without it).
-// Sets *stopped when a stop was requested during the wait.
-os::Handle Enq(const ThreadControlEntry& entry, bool trace, bool* stopped) {
+// process holding it by name keeps the scan waiting. A lock that cannot be
+// opened is logged, and the scan runs without it. False, with nothing held,
+// when a stop was requested during the wait.
+bool Enq(const ThreadControlEntry& entry, bool trace, HeldLock* held) {
   const int index = entry.index;
   if (trace) LogF("(%02d)...      -s- ENQ(%s) OpenMutex", index, entry.mutexName);
   os::Handle lock = os::LockOpen(entry.mutexName);
-  if (lock == 0) {
+  if (lock == os::kInvalidHandle) {
     LogF("(%02d)...      -e- error(FALSE OpenMutex) -error. -error.", index);
   } else if (!os::LockAcquire(lock)) {
     os::LockClose(lock);
-    *stopped = true;
-    return 0;
+    return false;
+  } else {
+    held->Hold(lock);
   }
   if (trace) LogF("(%02d)...      -e- ENQ(ok)", index);
-  return lock;
+  return true;
 }
 
-void Deq(const ThreadControlEntry& entry, bool trace, os::Handle lock) {
+// DEQ: gives the lock back, with its trace lines.
+void Deq(const ThreadControlEntry& entry, bool trace, HeldLock* held) {
   if (trace) LogF("(%02d)...      -s- DEQ(%s) ReleaseMutex", entry.index, entry.mutexName);
-  if (lock != 0) {
-    os::LockRelease(lock);
-    os::LockClose(lock);
-  }
+  held->Release();
   if (trace) LogF("(%02d)...      -e- DEQ(ok)", entry.index);
 }
 
@@ -92,8 +124,9 @@ bool Noted(bool pending, const unsigned char* record, PendingFiles* left) {
 
 // The balance-line pass over the two sorted snapshot files. Returns true
 // when a handler left a file pending, and notes it in `left`.
-bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotReader* newFile,
-                    SnapshotWriter* merged, PendingFiles* left) {
+bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, SnapshotReader* oldFile,
+                    SnapshotReader* newFile, SnapshotWriter* merged, PendingFiles* left) {
+  const int index = entry.index;
   unsigned char oldRecord[kRecordLength];
   unsigned char newRecord[kRecordLength];
   std::memset(oldRecord, 0, sizeof oldRecord);
@@ -117,12 +150,12 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
     // mark would read neither file on, forever.
     int order = newEnd != 0 ? -1 : oldEnd != 0 ? 1 : CompareKeys(oldRecord, newRecord);
     if (order < 0) {
-      pending |= ActionDelete(index, oldRecord);
+      pending |= ActionDelete(entry, oldRecord);
       ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
       continue;
     }
     if (order > 0) {
-      pending |= Noted(ActionAddition(index, newRecord, merged), newRecord, left);
+      pending |= Noted(ActionAddition(entry, newRecord, merged), newRecord, left);
       ReadSnapshotRecord(newFile, newRecord, &newEnd);
       continue;
     }
@@ -133,16 +166,16 @@ bool MatchSnapshots(int index, bool trace, SnapshotReader* oldFile, SnapshotRead
     // handed on.
     if (!HasInUseSizeMark(oldRecord) && SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
         SameField(oldRecord, newRecord, kTimeOffset, kTimeLength)) {
-      pending |= ActionNonChanged(index, oldRecord, newRecord, merged);
+      pending |= ActionNonChanged(entry, oldRecord, newRecord, merged);
     } else {
       if (trace) {
         TraceFileFields(index, "Old", oldRecord);
         TraceFileFields(index, "New", newRecord);
       }
       if (SameField(oldRecord, newRecord, kSizeOffset, kSizeLength)) {
-        pending |= Noted(ActionChangeDate(index, oldRecord, newRecord, merged), newRecord, left);
+        pending |= Noted(ActionChangeDate(entry, oldRecord, newRecord, merged), newRecord, left);
       } else {
-        pending |= Noted(ActionChangeSize(index, oldRecord, newRecord, merged), newRecord, left);
+        pending |= Noted(ActionChangeSize(entry, oldRecord, newRecord, merged), newRecord, left);
       }
     }
     ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
@@ -167,22 +200,21 @@ os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
 
 }  // namespace
 
-bool ScanFolder(int index, PendingFiles* left) {
+bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
   if (left != nullptr) left->count = 0;
-  const ThreadControlEntry& entry = EntryAt(index);
+  const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
-  bool stopped = false;
-  os::Handle lock = Enq(entry, trace, &stopped);
-  if (stopped) return false;
+  HeldLock lock;
+  if (!Enq(entry, trace, &lock)) return false;
 
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
   if (!PutFileNamesInDir(index, names.newName, entry.folder)) {
     // Matched, a listing that did not reach the disk would report every
     // file that is there as deleted. The old snapshot stays as it is, and
     // the scan is tried again after the wait limit, as for a file in use.
     DeleteFileIfFound(names.newName);
-    Deq(entry, trace, lock);
+    Deq(entry, trace, &lock);
     return true;
   }
   if (trace) {
@@ -190,39 +222,33 @@ bool ScanFolder(int index, PendingFiles* left) {
     LogF("(%02d)...              TemFile(%s)", index, names.newName);
   }
 
-  os::Handle oldFile = OpenSnapshot(names.oldName, os::kOpenAlways);
-  os::Handle newFile = OpenSnapshot(names.newName, os::kOpenAlways);
-  // Cut after its records, below (not emptied on opening, for the reason
-  // WriteSnapshotFile gives): what a failed rename left in it must not
-  // reach the next scan, which needs exactly the records this scan writes.
-  os::Handle merged = OpenSnapshot(names.mergedName, os::kOpenAlways);
+  bool pending = false;
+  {
+    OpenFile oldFile(OpenSnapshot(names.oldName, os::kOpenAlways));
+    OpenFile newFile(OpenSnapshot(names.newName, os::kOpenAlways));
+    // Cut after its records, below (not emptied on opening, for the reason
+    // WriteSnapshotFile gives): what a failed rename left in it must not
+    // reach the next scan, which needs exactly the records this scan writes.
+    OpenFile merged(OpenSnapshot(names.mergedName, os::kOpenAlways));
 
-  SnapshotReader oldReader;
-  SnapshotReader newReader;
-  SnapshotWriter mergedWriter;
-  StartSnapshotReader(&oldReader, oldFile);
-  StartSnapshotReader(&newReader, newFile);
-  StartSnapshotWriter(&mergedWriter, merged);
-  bool pending = MatchSnapshots(index, trace, &oldReader, &newReader, &mergedWriter, left);
-  FlushSnapshotWriter(&mergedWriter);
-  os::FileSetEnd(merged);
-  RememberListing(index, names.newName);
+    SnapshotReader oldReader;
+    SnapshotReader newReader;
+    SnapshotWriter mergedWriter;
+    StartSnapshotReader(&oldReader, oldFile.get());
+    StartSnapshotReader(&newReader, newFile.get());
+    StartSnapshotWriter(&mergedWriter, merged.get());
+    pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
+    FlushSnapshotWriter(&mergedWriter);
+    os::FileSetEnd(merged.get());
+    RememberListing(entry, names.newName);
+  }  // the three are closed before they trade names
 
-  os::FileClose(oldFile);
-  os::FileClose(newFile);
-  os::FileClose(merged);
-  if (os::StopRequested()) {
-    // Cut short: the next start throws every snapshot file away anyway.
-    if (lock != 0) {
-      os::LockRelease(lock);
-      os::LockClose(lock);
-    }
-    return false;
-  }
+  // Cut short, the scan leaves its files as they are (the next start throws
+  // every snapshot file away anyway) and the lock goes without a line.
+  if (os::StopRequested()) return false;
 
   RotateSnapshotFiles(names);
-
-  Deq(entry, trace, lock);
+  Deq(entry, trace, &lock);
   if (left != nullptr) left->scannedMs = os::MonotonicMs();
   return pending;
 }
@@ -235,8 +261,8 @@ int NextWaitLimit(int lastLimit, bool timedOut, bool pending) {
 }
 
 void DirChangesThread(void* parameter) {
-  const int index = *static_cast<const std::int32_t*>(parameter);
-  const ThreadControlEntry& entry = EntryAt(index);
+  const ThreadControlEntry& entry = *static_cast<const ThreadControlEntry*>(parameter);
+  const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
 
   LogF("(%02d)... CreateThread - DirChanges started. --", index);
@@ -255,9 +281,9 @@ void DirChangesThread(void* parameter) {
   // polled folder's timed wake that finds nothing new passes alike, so
   // that an idle share costs a listing every few seconds and no log line.
   const bool ownFolder = HoldsOwnFiles(entry.folder);
-  const bool polled = StartPolling(index);
+  const bool polled = StartPolling(entry);
   SnapshotFileNames names = {};
-  MakeSnapshotFileNames(index, &names);
+  MakeSnapshotFileNames(entry, &names);
 
   PendingFiles left = {};  // by the last scan
   int waitLimit = -1;
@@ -272,6 +298,9 @@ void DirChangesThread(void* parameter) {
     os::WaitResult woke =
         WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
+    // Taken now: what runs before the line below (the DEQ lines) may set
+    // another.
+    int error = woke == os::WaitResult::kFailed ? os::LastError() : 0;
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
@@ -279,20 +308,22 @@ void DirChangesThread(void* parameter) {
     if (echo) {
       // Nothing to do, and nothing written.
     } else if (woke == os::WaitResult::kSignalled || timedOut) {
-      pending = ScanFolder(index, &left);
+      pending = ScanFolder(entry, &left);
       if (os::StopRequested()) return;
     } else {
-      Deq(entry, trace, 0);
+      HeldLock none;  // the wait failed: only the DEQ lines, as after a scan
+      Deq(entry, trace, &none);
     }
     waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
 
     bool rearmed = os::ChangeWatchRearm(entry.changeHandle);
+    if (!rearmed && error == 0) error = os::LastError();
     if (woke == os::WaitResult::kFailed || !rearmed) {
       // A wait that fails at once would fail again at once: pause instead
       // of spinning, and say so once rather than every second.
       if (!failing) {
         LogF("(%02d)...      -e- error(Wait ChangeNotification) Code(%d) -retry every second.",
-             index, os::LastError());
+             index, error);
       }
       failing = true;
       os::PauseFor(kFailedWaitPauseMs);

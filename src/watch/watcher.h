@@ -5,25 +5,23 @@
 #ifndef WENDRAKE_WATCH_WATCHER_H_
 #define WENDRAKE_WATCH_WATCHER_H_
 
+#include "config/thread_control.h"
+
 namespace wendrake {
 
-// The matching trace shows a record whose first byte equals this marker's
-// as "-high-". Start-up sets its first two bytes to 0xFF.
-extern unsigned char highValueMarker[8];
-
-// The thread procedure. `parameter` is the entry itself; the thread takes
-// its entry number from the first field. Returns only when a stop has been
+// The thread procedure. `parameter` is the entry (a ThreadControlEntry of
+// the table, whose address stays fixed for the run). Returns only when a stop has been
 // requested (os::RequestStop); on Windows shutdown ends it by force.
 void DirChangesThread(void* parameter);
 
 struct PendingFiles;  // watch/pending_files.h
 
-// One scan of entry `index`, from taking its lock to giving it back.
+// One scan of `entry`, from taking its lock to giving it back.
 // Returns true when a file was left out of the new snapshot while still in
 // the folder (see outcomes.h), or the listing could not be written, so the
 // caller should scan again soon. `left`, when given, gets the names of the
 // files left pending and the time the scan ended.
-bool ScanFolder(int index, PendingFiles* left = nullptr);
+bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left = nullptr);
 
 // How long the next wait may last, in milliseconds (negative: no limit),
 // given the last limit, whether the last wait ended by its time limit, and

@@ -18,15 +18,17 @@ using namespace wendrake::os;
 int main(int argc, char** argv) {
   if (argc != 4 && argc != 5) return 2;
   const char* mode = argc == 5 ? argv[4] : "";
-  if (LockCreate(argv[1]) == 0) return 3;
+  if (LockCreate(argv[1]) == kInvalidHandle) return 3;
 #ifdef _WIN32
-  Handle lock = std::strcmp(mode, "synchronize") == 0
-                    ? reinterpret_cast<Handle>(OpenMutexA(SYNCHRONIZE, FALSE, argv[1]))
-                    : LockOpen(argv[1]);
+  HANDLE waitOnly = std::strcmp(mode, "synchronize") == 0 ? OpenMutexA(SYNCHRONIZE, FALSE, argv[1])
+                                                          : INVALID_HANDLE_VALUE;
+  Handle lock = waitOnly == INVALID_HANDLE_VALUE ? LockOpen(argv[1])
+                : waitOnly == nullptr            ? kInvalidHandle
+                                                 : reinterpret_cast<Handle>(waitOnly);
 #else
   Handle lock = LockOpen(argv[1]);
 #endif
-  if (lock == 0 || !LockAcquire(lock)) return 3;
+  if (lock == kInvalidHandle || !LockAcquire(lock)) return 3;
   FileClose(FileOpen(argv[2], kAccessWrite, kShareRead | kShareWrite, kCreateAlways));
   // A test that failed halfway never releases; one minute is plenty.
   for (int i = 0; i < 6000 && !FileExists(argv[3]); ++i) PauseFor(10);

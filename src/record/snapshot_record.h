@@ -1,0 +1,35 @@
+// The snapshot record: one file as a 99-byte line of text. The snapshots
+// are made of them and the launcher takes its file's name from one, so the
+// layout lives here, below both.
+#ifndef WENDRAKE_RECORD_SNAPSHOT_RECORD_H_
+#define WENDRAKE_RECORD_SNAPSHOT_RECORD_H_
+
+namespace wendrake {
+
+// Every field is followed by a NUL, the record ends in CR LF, so a snapshot
+// file reads as lines of text.
+constexpr int kRecordLength = 99;
+constexpr int kNameOffset = 0;  // "%-63s": the name, blank-filled
+constexpr int kNameLength = 63;
+constexpr int kSizeOffset = 64;  // "%012d": low 32 bits of the size, signed
+constexpr int kSizeLength = 12;
+constexpr int kDateOffset = 77;  // "%04d-%02d-%02d", local last-write date
+constexpr int kDateLength = 10;
+constexpr int kTimeOffset = 88;  // "%02d:%02d:%02d", local last-write time
+constexpr int kTimeLength = 8;
+constexpr int kCrOffset = 97;
+constexpr int kLfOffset = 98;
+constexpr int kKeyLength = 64;  // MatchingKey: name field and its NUL
+
+// The high value: the end of a snapshot file reads as a key of 63 of these
+// bytes and a NUL, above every real key.
+constexpr unsigned char kHighValue = 0xFF;
+
+// Copies the name in the first fieldLength - 1 bytes of `field` without its
+// trailing blanks to `destination` (zero-filled by the caller; no NUL is
+// written). A field that starts with a blank copies nothing.
+void CopyTrimmedName(char* destination, const unsigned char* field, int fieldLength);
+
+}  // namespace wendrake
+
+#endif  // WENDRAKE_RECORD_SNAPSHOT_RECORD_H_
