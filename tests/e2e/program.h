@@ -23,11 +23,11 @@ struct Finished {
   std::string out, err;
 };
 
-// What JOURNAL_STREAM names: nothing (unset), the program's stderr pipe, as
-// systemd names the journal's stream, or its stdout pipe.
+// What JOURNAL_STREAM names: nothing (unset), the program's stderr, as
+// systemd names the journal's stream, or its stdout.
 enum class JournalStream { kUnset, kStderr, kStdout };
 
-// Runs it with `args` in `directory`, stdout and stderr each into a pipe of
+// Runs it with `args` in `directory`, stdout and stderr each into a file of
 // ours.
 Finished RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
                     JournalStream journal = JournalStream::kUnset);
