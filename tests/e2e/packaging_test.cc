@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "watching_fixture_test.h"
@@ -55,25 +56,13 @@ std::string Words(const std::string& text) {
   return words;
 }
 
-// A manual page as its reader sees the words: requests and font changes
-// gone, escaped hyphens plain.
-std::string ManualText(const std::string& page) {
-  std::istringstream in(page);
-  std::string line, text;
-  while (std::getline(in, line)) {
-    if (line[0] == '.')
-      line = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' '));
-    for (std::size_t at; (at = line.find("\\f")) != std::string::npos;) line.erase(at, 3);
-    for (std::size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
-    text += line + "\n";
-  }
-  return Words(text);
-}
-
 TEST(InstalledManualTest, SaysWhatHelpSays) {
   fs::path page = InstallRoot() / "share" / "man" / "man1" / "wendrake.1.gz";
   if (!fs::exists(page)) GTEST_SKIP() << "no installed manual page beside " << ProgramPath();
-  std::string manual = ManualText(Output("gzip -dc '" + page.string() + "'"));
+  // The words as its reader sees them: requests and font changes gone,
+  // escaped hyphens plain.
+  std::string manual = Words(std::regex_replace("\n" + Output("gzip -dc '" + page.string() + "'"),
+                                                std::regex(R"((\n)\.\S*|\\f.|\\(?=-))"), "$1"));
   ScopedTempDir here;
   std::istringstream help(RunProgram({"--help"}, here.path()).out);
   int lines = 0;
