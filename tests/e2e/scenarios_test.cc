@@ -121,7 +121,7 @@ TEST_F(ScenarioTest, FileHeldOpenIsStartedOnceAfterItIsClosed) {
 
   HoldLock();
   WriteWholeFile(At("in") / "read.dat", "complete");
-  HoldFile("read", "read.dat");
+  HoldFile("hold", "read.dat");
   ASSERT_TRUE(Release("lock"));
   ASSERT_TRUE(WaitForLog("(01)...      -s- File addition. (read.dat) in use.")) << Joined(Log());
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
@@ -148,7 +148,7 @@ TEST_F(ScenarioTest, FileReDatedWhileHeldIsStartedOnceAsAnUpdate) {
   StartWatching(Record("AUD", "in", "out") + Record("U", "in2", "out2"), 2);
   std::vector<HelperProcess> touches;
   for (const char* in : {"in", "in2"}) {
-    HoldFile("read", "held.txt", in);
+    HoldFile("hold", "held.txt", in);
     AgeFile(At(in) / "held.txt", 3);
 #ifndef _WIN32
     std::string path = Path(in) + kSeparator + "touched.txt";

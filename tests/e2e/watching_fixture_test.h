@@ -140,25 +140,25 @@ class WatchingTest : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
   }
 
-  // Another process opens `folder`/`name` in `mode` (see file_holder) until
+  // Another process opens `folder`/`name` in `mode` (see open_probe) until
   // Release("file").
   void HoldFile(const std::string& mode, const std::string& name,
                 const std::string& folder = "in") {
     fs::remove(At("file.held"));  // left by the holder before this one
     holders_["file"].push_back(StartHelper(
-        "file_holder",
+        "open_probe",
         {mode, Path(folder) + kSeparator + name, Path("file.held"), Path("file.release")}));
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
   }
 
   // Another process takes entry 1's lock until Release("lock"): a named
-  // mutex on Windows, opened as lock_holder's `mode` says; on Linux
+  // mutex on Windows, opened as open_probe's `mode` says; on Linux
   // flock(1) on the lock file, as a script would.
   void HoldLock([[maybe_unused]] const std::string& mode = "") {
 #ifdef _WIN32
-    std::vector<std::string> args = {"KSFF01", Path("lock.held"), Path("lock.release")};
+    std::vector<std::string> args = {"lock", "KSFF01", Path("lock.held"), Path("lock.release")};
     if (!mode.empty()) args.push_back(mode);
-    holders_["lock"].push_back(StartHelper("lock_holder", args));
+    holders_["lock"].push_back(StartHelper("open_probe", args));
 #else
     const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
     holders_["lock"].push_back(
