@@ -3,7 +3,6 @@
 // by the program it ships with, and on Linux the manual page must say what
 // --help says, and the Debian package must hold all of it where Debian wants
 // it, the user unit starting the program it holds.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,7 @@
 // The Linux program as a command-line tool and a service: its options, its
 // exit status and stderr, the journal copy of its log, and a log rotated
 // under it.
-#include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "program.h"
 #include "watching_fixture_test.h"
 
 namespace wendrake {

@@ -2,12 +2,7 @@
 // the tray icon's callbacks reach its hidden window, the menu is worked
 // with the keyboard, the confirmation box is answered with its buttons.
 // Only what another process can see is looked at.
-#include <gtest/gtest.h>
 #include <windows.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 #include "watching_fixture_test.h"
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -67,7 +68,7 @@ class WatchingTest : public ::testing::Test {
     std::string wait = "(0" + std::to_string(entries) + ")...-Wait(";
     int before = CountStarting(Log(), wait);
     ASSERT_TRUE(program_.Start(start_.path()));
-    ASSERT_TRUE(WaitForLog(wait, before + 1)) << Joined(Log());
+    ASSERT_TRUE(WaitForLog(wait, before + 1));
   }
 
   // The log's whole lines so far; one being written is left for later.
@@ -75,12 +76,6 @@ class WatchingTest : public ::testing::Test {
     std::string bytes = ReadWholeFile(At("Wendrake.log"));
     std::size_t end = bytes.rfind("\r\n");
     return end == std::string::npos ? Lines{} : LogTexts(bytes.substr(0, end + 2));
-  }
-
-  static std::string Joined(const Lines& lines) {
-    std::string all;
-    for (const std::string& line : lines) all += line + "\n";
-    return all;
   }
 
   static int Count(const Lines& lines, const std::string& text) {
@@ -92,9 +87,14 @@ class WatchingTest : public ::testing::Test {
         lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
 
-  // Waits for `count` log lines that start with `prefix`.
-  bool WaitForLog(const std::string& prefix, int count = 1, int seconds = 60) const {
-    return PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000);
+  // Waits for `count` log lines that start with `prefix`; fails showing
+  // the log when they do not come.
+  ::testing::AssertionResult WaitForLog(const std::string& prefix, int count = 1,
+                                        int seconds = 60) const {
+    if (PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure();
   }
 
   // Waits until `folder` holds `count` records, then a while longer so that
