@@ -25,10 +25,8 @@ TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
 
   // Within seconds: the watchers stop within one, and a shutdown that had
   // to give the waiting watcher up would take ten.
-  ASSERT_TRUE(program_.RequestEnd());
-  int code = -1;
-  ASSERT_TRUE(program_.WaitForExit(5, &code)) << "the held lock kept the run from ending";
-  EXPECT_EQ(code, 0);
+  ASSERT_TRUE(RequestEnd(program_));
+  ASSERT_EQ(WaitHelper(program_, 5000), 0) << "the held lock kept the run from ending";
   Lines log = Log();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back(), "Ended - AllEndThread");

@@ -25,7 +25,7 @@ TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
   fs::path example = InstallRoot() / "share" / "wendrake" / "WKCommand.txt";
   if (!fs::exists(example)) GTEST_SKIP() << "no installed example beside " << ProgramPath();
   fs::copy_file(example, At("WKCommand.txt"));
-  ASSERT_TRUE(program_.Start(start_.path()));
+  ASSERT_TRUE(StartProgram());
   ASSERT_TRUE(WaitForLog("-Ended- LoadCommandFile."));
   EXPECT_EQ(CountStarting(Log(), "Error format."), 0);
   // Both example records, the most there is room for.

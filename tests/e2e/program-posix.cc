@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "program.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
@@ -11,32 +11,24 @@ namespace testing {
 std::string ProgramPath() {
   const char* installed = std::getenv("WENDRAKE_PROGRAM");
   if (installed != nullptr && *installed != '\0') return installed;
-  return (std::filesystem::path(HelperProgram("x")).parent_path().parent_path() / "wendrake")
-      .string();
+  return (fs::path(HelperProgram("x")).parent_path().parent_path() / "wendrake").string();
 }
 
-Program::~Program() {
-  if (!running()) return;
-  kill(static_cast<pid_t>(pid_), SIGKILL);
-  WaitHelper(process_);
+bool RequestEnd(const HelperProcess& program) {
+  return program.id != 0 && kill(static_cast<pid_t>(program.id), SIGTERM) == 0;
 }
 
-bool Program::Start(const std::filesystem::path& startDirectory, int /*showState*/) {
-  process_ = StartProcess(ProgramPath(), {}, startDirectory.string());
-  pid_ = process_.id;
-  return running();
+void Kill(HelperProcess& program) {
+  kill(static_cast<pid_t>(program.id), SIGKILL);
+  WaitHelper(program);
 }
 
-bool Program::RequestEnd(int signal) {
-  return running() && kill(static_cast<pid_t>(pid_), signal) == 0;
-}
-
-Finished RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
+Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
                     JournalStream journal) {
   // stdout and stderr go to files of their own, which JOURNAL_STREAM can
   // name by device and inode as it names the journal's stream.
   ScopedTempDir outputs;
-  std::filesystem::path out = outputs.path() / "out", err = outputs.path() / "err";
+  fs::path out = outputs.path() / "out", err = outputs.path() / "err";
   WriteWholeFile(out, "");
   WriteWholeFile(err, "");
   struct stat named = {};
@@ -51,10 +43,7 @@ Finished RunProgram(const std::vector<std::string>& args, const std::filesystem:
   unsetenv("JOURNAL_STREAM");
   Finished run;
   run.status = WaitHelper(process, 60000);
-  if (process.id != 0) {
-    kill(static_cast<pid_t>(process.id), SIGKILL);
-    WaitHelper(process);
-  }
+  if (process.id != 0) Kill(process);
   run.out = ReadWholeFile(out);
   run.err = ReadWholeFile(err);
   return run;

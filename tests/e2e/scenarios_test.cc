@@ -18,13 +18,11 @@ using ScenarioTest = WatchingTest;
 // The Windows program always ends with 0; the Linux one tells its caller
 // that it could not work.
 TEST_F(ScenarioTest, NoCommandFileEndsAtOnce) {
-  ASSERT_TRUE(program_.Start(start_.path()));
-  int code = -1;
-  ASSERT_TRUE(program_.WaitForExit(30, &code));
+  ASSERT_TRUE(StartProgram());
 #ifdef _WIN32
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(WaitHelper(program_, 30000), 0);
 #else
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(WaitHelper(program_, 30000), 1);
 #endif
   std::string file = Path("WKCommand.txt");
   EXPECT_EQ(Log(), (Lines{"", "= Start program ===========", "-Start- Clear ThreadControlTable.",

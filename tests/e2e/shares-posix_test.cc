@@ -36,7 +36,7 @@ class SharePosixTest : public WatchingTest {
 
   // The CPU seconds the program has spent: utime and stime, all threads.
   double CpuSeconds() const {
-    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.pid()) + "/stat"));
+    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.id) + "/stat"));
     std::string field[15];
     for (std::string& f : field) stat >> f;
     return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);

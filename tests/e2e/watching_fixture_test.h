@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "argv_record.h"
-#include "program.h"
 #include "test_util.h"
 
 namespace wendrake {
@@ -24,6 +23,32 @@ namespace testing {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+
+// The program under test, started as its users start it, in a start
+// directory of its own (program-posix.cc, program-win32.cc).
+// $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
+std::string ProgramPath();
+// Asks it to end as its platform does: SIGTERM on Linux, WM_CLOSE to its
+// hidden window on Windows.
+bool RequestEnd(const HelperProcess& program);
+void Kill(HelperProcess& program);  // for a test that failed
+
+#ifndef _WIN32
+// A run of the program to its end, with what it wrote.
+struct Finished {
+  int status = -1;  // -1: it had not ended after a minute
+  std::string out, err;
+};
+
+// What JOURNAL_STREAM names: nothing (unset), the program's stderr, as
+// systemd names the journal's stream, or its stdout.
+enum class JournalStream { kUnset, kStderr, kStdout };
+
+// Runs it with `args` in `directory`, stdout and stderr each into a file of
+// ours.
+Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
+                    JournalStream journal = JournalStream::kUnset);
+#endif
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -41,11 +66,17 @@ class WatchingTest : public ::testing::Test {
     // test did to it, the program must end normally when asked.
     Release("file");
     Release("lock");
-    if (!program_.running()) return;
-    EXPECT_TRUE(program_.RequestEnd());
-    int code = -1;
-    EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
-    EXPECT_EQ(code, 0);
+    if (program_.id == 0) return;
+    EXPECT_TRUE(RequestEnd(program_));
+    EXPECT_EQ(WaitHelper(program_, 60000), 0) << "no normal end when asked";
+    if (program_.id != 0) Kill(program_);
+  }
+
+  // Starts the program in the start directory; on Windows a `showState` of
+  // 0 or more is handed over as a launcher's SW_... show state.
+  bool StartProgram(int showState = -1) {
+    program_ = StartProcess(ProgramPath(), {}, start_.str(), showState);
+    return program_.id != 0;
   }
 
   fs::path At(const std::string& relative) const { return start_.path() / relative; }
@@ -67,7 +98,7 @@ class WatchingTest : public ::testing::Test {
     WriteWholeFile(At("WKCommand.txt"), commandFile);
     std::string wait = "(0" + std::to_string(entries) + ")...-Wait(";
     int before = CountStarting(Log(), wait);
-    ASSERT_TRUE(program_.Start(start_.path()));
+    ASSERT_TRUE(StartProgram());
     ASSERT_TRUE(WaitForLog(wait, before + 1));
   }
 
@@ -191,7 +222,7 @@ class WatchingTest : public ::testing::Test {
     fs::rename(At(name + ".new"), At(folder) / name);
   }
   ScopedTempDir start_;
-  Program program_;
+  HelperProcess program_;
   std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
 };
 
