@@ -4,7 +4,6 @@
 // --help says, and the Debian package must hold all of it where Debian wants
 // it, the user unit starting the program it holds.
 
-#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -36,15 +35,9 @@ TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
 #ifndef _WIN32
 // What a shell command prints on stdout.
 std::string Output(const std::string& command) {
-  std::string out;
-  if (std::FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      out.append(buffer, got);
-    }
-    pclose(pipe);
-  }
-  return out;
+  ScopedTempDir here;
+  EXPECT_EQ(std::system((command + " >" + here.str() + "/out").c_str()), 0) << command;
+  return ReadWholeFile(here.path() / "out");
 }
 
 // Words of a text separated by single blanks.

@@ -125,7 +125,7 @@ class WatchingTest : public ::testing::Test {
     if (PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000)) {
       return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure();
+    return ::testing::AssertionFailure() << ::testing::PrintToString(Log());
   }
 
   // Waits until `folder` holds `count` records, then a while longer so that
@@ -171,14 +171,11 @@ class WatchingTest : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
   }
 
-  // Another process opens `folder`/`name` in `mode` (see open_probe) until
+  // Another process opens in/`name` in `mode` (see open_probe) until
   // Release("file").
-  void HoldFile(const std::string& mode, const std::string& name,
-                const std::string& folder = "in") {
-    fs::remove(At("file.held"));  // left by the holder before this one
-    holders_["file"].push_back(StartHelper(
-        "open_probe",
-        {mode, Path(folder) + kSeparator + name, Path("file.held"), Path("file.release")}));
+  void HoldFile(const std::string& mode, const std::string& name) {
+    holders_["file"] = StartHelper("open_probe", {mode, Path("in") + kSeparator + name,
+                                                  Path("file.held"), Path("file.release")});
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
   }
 
@@ -189,21 +186,18 @@ class WatchingTest : public ::testing::Test {
 #ifdef _WIN32
     std::vector<std::string> args = {"lock", "KSFF01", Path("lock.held"), Path("lock.release")};
     if (!mode.empty()) args.push_back(mode);
-    holders_["lock"].push_back(StartHelper("open_probe", args));
+    holders_["lock"] = StartHelper("open_probe", args);
 #else
     const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
-    holders_["lock"].push_back(
-        StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str()));
+    holders_["lock"] = StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str());
 #endif
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
   }
 
-  // Lets the holders go; true when each of them ended well.
+  // Lets the holder go; true when it ended well.
   bool Release(const std::string& what) {
     WriteWholeFile(At(what + ".release"), "");
-    bool ok = true;
-    for (HelperProcess& helper : holders_[what]) ok &= WaitHelper(helper) == 0;
-    holders_[what].clear();
+    bool ok = WaitHelper(holders_[what]) == 0;
     fs::remove(At(what + ".held"));
     fs::remove(At(what + ".release"));
     return ok;
@@ -223,7 +217,7 @@ class WatchingTest : public ::testing::Test {
   }
   ScopedTempDir start_;
   HelperProcess program_;
-  std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
+  std::map<std::string, HelperProcess> holders_;  // "file", "lock"
 };
 
 }  // namespace testing
