@@ -25,7 +25,7 @@ TEST(ProbePosixTest, OpenDescriptorsOfOtherProcessesAreFound) {
   int own = open("data.bin", O_RDONLY);
   EXPECT_FALSE(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino)) << "our own count for nothing";
   close(own);
-  auto holder = testing::StartHelper("file_holder", {"read", "data.bin", "held", "go"});
+  auto holder = testing::StartHelper("open_probe", {"hold", "data.bin", "held", "go"});
   ASSERT_TRUE(testing::PollUntil([&] { return std::filesystem::exists("held"); }));
   EXPECT_TRUE(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino));
   testing::WriteWholeFile("go", "");

@@ -8,15 +8,13 @@ namespace {
 // A UNC path is a share whatever its spelling; a drive path is one only
 // on a remote drive (C: is a fixed one).
 TEST(PolledFileSystemTest, UncPathsPollAndLocalDrivesDoNot) {
-  struct {
-    const char* folder;
-    bool polls;
-  } const cases[] = {
-      {"\\\\server\\share\\in", true},     {"//server/share/in", true},
-      {"\\\\?\\UNC\\server\\share", true}, {"C:\\windows", false},
-      {"\\\\?\\C:\\windows", false},       {"c:/windows", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(os::FolderNeedsPolling(c.folder), c.polls) << c.folder;
+  for (const char* folder :
+       {"\\\\server\\share\\in", "//server/share/in", "\\\\?\\UNC\\server\\share"}) {
+    EXPECT_TRUE(os::FolderNeedsPolling(folder)) << folder;
+  }
+  for (const char* folder : {"C:\\windows", "\\\\?\\C:\\windows", "c:/windows"}) {
+    EXPECT_FALSE(os::FolderNeedsPolling(folder)) << folder;
+  }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ void RunWaiter(void* parameter) {
 TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   testing::ScopedTempDir dir(true);
   const std::string name = "WKT" + dir.path().filename().string();  // mutex names are global
-  auto holder = testing::StartHelper("lock_holder", {name, "held", "go", "abandon"});
+  auto holder = testing::StartHelper("open_probe", {"lock", name, "held", "go", "abandon"});
   ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
   os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
   os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());

@@ -3,12 +3,8 @@
 // once: each reaches the started program as one argument, its exact full
 // path, and nothing else runs; a name that is not the file's real name is
 // left out with its log line.
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "watching_fixture_test.h"
 

@@ -3,10 +3,9 @@
 // by the program it ships with, and on Linux the manual page must say what
 // --help says, and the Debian package must hold all of it where Debian wants
 // it, the user unit starting the program it holds.
-#include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "watching_fixture_test.h"
@@ -25,7 +24,7 @@ TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
   fs::path example = InstallRoot() / "share" / "wendrake" / "WKCommand.txt";
   if (!fs::exists(example)) GTEST_SKIP() << "no installed example beside " << ProgramPath();
   fs::copy_file(example, At("WKCommand.txt"));
-  ASSERT_TRUE(program_.Start(start_.path()));
+  ASSERT_TRUE(StartProgram());
   ASSERT_TRUE(WaitForLog("-Ended- LoadCommandFile."));
   EXPECT_EQ(CountStarting(Log(), "Error format."), 0);
   // Both example records, the most there is room for.
@@ -36,15 +35,9 @@ TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
 #ifndef _WIN32
 // What a shell command prints on stdout.
 std::string Output(const std::string& command) {
-  std::string out;
-  if (std::FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      out.append(buffer, got);
-    }
-    pclose(pipe);
-  }
-  return out;
+  ScopedTempDir here;
+  EXPECT_EQ(std::system((command + " >" + here.str() + "/out").c_str()), 0) << command;
+  return ReadWholeFile(here.path() / "out");
 }
 
 // Words of a text separated by single blanks.
@@ -55,25 +48,13 @@ std::string Words(const std::string& text) {
   return words;
 }
 
-// A manual page as its reader sees the words: requests and font changes
-// gone, escaped hyphens plain.
-std::string ManualText(const std::string& page) {
-  std::istringstream in(page);
-  std::string line, text;
-  while (std::getline(in, line)) {
-    if (line[0] == '.')
-      line = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' '));
-    for (std::size_t at; (at = line.find("\\f")) != std::string::npos;) line.erase(at, 3);
-    for (std::size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
-    text += line + "\n";
-  }
-  return Words(text);
-}
-
 TEST(InstalledManualTest, SaysWhatHelpSays) {
   fs::path page = InstallRoot() / "share" / "man" / "man1" / "wendrake.1.gz";
   if (!fs::exists(page)) GTEST_SKIP() << "no installed manual page beside " << ProgramPath();
-  std::string manual = ManualText(Output("gzip -dc '" + page.string() + "'"));
+  // The words as its reader sees them: requests and font changes gone,
+  // escaped hyphens plain.
+  std::string manual = Words(std::regex_replace("\n" + Output("gzip -dc '" + page.string() + "'"),
+                                                std::regex(R"((\n)\.\S*|\\f.|\\(?=-))"), "$1"));
   ScopedTempDir here;
   std::istringstream help(RunProgram({"--help"}, here.path()).out);
   int lines = 0;

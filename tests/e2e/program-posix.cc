@@ -1,15 +1,9 @@
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
-extern char** environ;
-
-#include "program.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
@@ -17,83 +11,41 @@ namespace testing {
 std::string ProgramPath() {
   const char* installed = std::getenv("WENDRAKE_PROGRAM");
   if (installed != nullptr && *installed != '\0') return installed;
-  return (std::filesystem::path(HelperProgram("x")).parent_path().parent_path() / "wendrake")
-      .string();
+  return (fs::path(HelperProgram("x")).parent_path().parent_path() / "wendrake").string();
 }
 
-Program::~Program() {
-  if (!running()) return;
-  kill(static_cast<pid_t>(pid_), SIGKILL);
-  WaitHelper(process_);
+bool RequestEnd(const HelperProcess& program) {
+  return program.id != 0 && kill(static_cast<pid_t>(program.id), SIGTERM) == 0;
 }
 
-bool Program::Start(const std::filesystem::path& startDirectory, int /*showState*/) {
-  process_ = StartProcess(ProgramPath(), {}, startDirectory.string());
-  pid_ = process_.id;
-  return running();
+void Kill(HelperProcess& program) {
+  kill(static_cast<pid_t>(program.id), SIGKILL);
+  WaitHelper(program);
 }
 
-bool Program::RequestEnd(int signal) {
-  return running() && kill(static_cast<pid_t>(pid_), signal) == 0;
-}
-
-Finished RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
+Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
                     JournalStream journal) {
-  Finished run;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return run;
-  if (pipe2(err, O_CLOEXEC) != 0) return run;
+  // stdout and stderr go to files of their own, which JOURNAL_STREAM can
+  // name by device and inode as it names the journal's stream.
+  ScopedTempDir outputs;
+  fs::path out = outputs.path() / "out", err = outputs.path() / "err";
+  WriteWholeFile(out, "");
+  WriteWholeFile(err, "");
   struct stat named = {};
-  fstat(journal == JournalStream::kStderr ? err[1] : out[1], &named);
-  std::string variable =
-      "JOURNAL_STREAM=" + std::to_string(named.st_dev) + ":" + std::to_string(named.st_ino);
-  std::vector<char*> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::string(*e).rfind("JOURNAL_STREAM=", 0) != 0) env.push_back(*e);
-  }
-  if (journal != JournalStream::kUnset) env.push_back(&variable[0]);
-  env.push_back(nullptr);
-  std::string program = ProgramPath();
-  std::vector<char*> argv = {&program[0]};
-  std::vector<std::string> copies = args;
-  for (std::string& arg : copies) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  pid_t pid = 0;
-  bool started =
-      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data()) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  // Both pipes are read to their end, so a full one never stalls the run.
-  pollfd reading[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* into[2] = {&run.out, &run.err};
-  for (int open = 2; started && open > 0 && poll(reading, 2, 60000) > 0;) {
-    for (int i = 0; i < 2; ++i) {
-      if (reading[i].revents == 0) continue;
-      char buffer[4096];
-      ssize_t got = read(reading[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        into[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        reading[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  close(out[0]);
-  close(err[0]);
-  HelperProcess process = {started ? pid : 0};
+  stat((journal == JournalStream::kStderr ? err : out).c_str(), &named);
+  std::string stream = std::to_string(named.st_dev) + ":" + std::to_string(named.st_ino);
+  if (journal != JournalStream::kUnset) setenv("JOURNAL_STREAM", stream.c_str(), 1);
+  if (journal == JournalStream::kUnset) unsetenv("JOURNAL_STREAM");
+  std::vector<std::string> words = {
+      "-c", "exec \"$0\" \"$@\" >'" + out.string() + "' 2>'" + err.string() + "'", ProgramPath()};
+  words.insert(words.end(), args.begin(), args.end());
+  HelperProcess process = StartProcess("sh", words, directory.string());
+  unsetenv("JOURNAL_STREAM");
+  Finished run;
   run.status = WaitHelper(process, 60000);
-  if (process.id != 0) {
-    kill(pid, SIGKILL);
-    WaitHelper(process);
-  }
+  if (process.id != 0) Kill(process);
+  run.out = ReadWholeFile(out);
+  run.err = ReadWholeFile(err);
   return run;
 }
 

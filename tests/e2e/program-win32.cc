@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "program.h"
+#include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
@@ -10,8 +10,7 @@ namespace testing {
 std::string ProgramPath() {
   const char* installed = std::getenv("WENDRAKE_PROGRAM");
   if (installed == nullptr || *installed == '\0') {
-    return (std::filesystem::path(HelperProgram("x")).parent_path().parent_path() / "Wendrake.exe")
-        .string();
+    return (fs::path(HelperProgram("x")).parent_path().parent_path() / "Wendrake.exe").string();
   }
   std::string path = installed;
   // A Linux path handed through Wine names the same file on drive Z:.
@@ -22,22 +21,16 @@ std::string ProgramPath() {
   return path;
 }
 
-Program::~Program() {
-  if (!running()) return;
-  TerminateProcess(reinterpret_cast<HANDLE>(process_.id), 1);
-  WaitHelper(process_, 5000);
+void Kill(HelperProcess& program) {
+  TerminateProcess(reinterpret_cast<HANDLE>(program.id), 1);
+  WaitHelper(program, 5000);
 }
 
-bool Program::Start(const std::filesystem::path& startDirectory, int showState) {
-  process_ = StartProcess(ProgramPath(), {}, startDirectory.string(), showState);
-  pid_ = running() ? GetProcessId(reinterpret_cast<HANDLE>(process_.id)) : 0;
-  return running();
-}
-
-bool Program::RequestEnd(int /*signal*/) {
-  if (!running()) return false;
+bool RequestEnd(const HelperProcess& program) {
+  if (program.id == 0) return false;
   // Its hidden main window, once start-up, which runs inside the window's
   // creation, has made it.
+  DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program.id));
   HWND window = nullptr;
   PollUntil(
       [&] {
@@ -45,7 +38,7 @@ bool Program::RequestEnd(int /*signal*/) {
              w = FindWindowExA(nullptr, w, "Kestrone", nullptr)) {
           DWORD owner = 0;
           GetWindowThreadProcessId(w, &owner);
-          if (owner == static_cast<DWORD>(pid_)) window = w;
+          if (owner == pid) window = w;
         }
         return window != nullptr;
       },

@@ -1,16 +1,11 @@
 // A watched folder on a FUSE file system (bindfs over a backing folder),
 // written through the backing folder as another machine writes a share:
 // no notification reaches the program, only its timer.
-#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <functional>
 #include <sstream>
-#include <string>
-#include <thread>
 
 #include "watching_fixture_test.h"
 
@@ -41,7 +36,7 @@ class SharePosixTest : public WatchingTest {
 
   // The CPU seconds the program has spent: utime and stime, all threads.
   double CpuSeconds() const {
-    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.pid()) + "/stat"));
+    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.id) + "/stat"));
     std::string field[15];
     for (std::string& f : field) stat >> f;
     return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);
@@ -50,31 +45,19 @@ class SharePosixTest : public WatchingTest {
   bool mounted_ = false;
 };
 
-TEST_F(SharePosixTest, ChangesBehindTheMountAreReportedByTheTimer) {
+// Each change behind the mount is started within 4 s (the timer's 2 s and
+// a scan), a file written over 4 s once it is complete, 200 files once
+// each; then an idle share adds nothing to the log and costs no CPU.
+TEST_F(SharePosixTest, ChangesBehindTheMountAreHandedOnOnceByTheTimerThenAllIsQuiet) {
   StartWatching(Record("AD", "in", "out"));
   EXPECT_EQ(Count(Log(),
                   "(01)...      Polling(every 2 s) -a shared file system: writes from other "
                   "machines raise no notification."),
             1);
-  const struct {
-    std::function<void()> change;
-    std::string started;
-  } cases[] = {
-      {[&] { DropBehind("a.dat"); }, Expected("in", "a.dat", "-A")},
-      {[&] { fs::remove(At("back") / "a.dat"); }, Expected("in", "a.dat", "-D")},
-      {[&] { WriteWholeFile(At("in") / "m.dat", "m"); }, Expected("in", "m.dat", "-A")},
-  };
-  for (const auto& c : cases) {
-    c.change();
-    EXPECT_TRUE(
-        PollUntil([&] { return Count(Started(ReadArgvRecords(At("out"))), c.started); }, 4000))
-        << c.started << " not within 4 s";
-  }
-  EXPECT_EQ(Records("out", 3).size(), 3u);
-}
-
-TEST_F(SharePosixTest, FilesWrittenBehindTheMountAreHandedOnOnceCompleteThenAllIsQuiet) {
-  StartWatching(Record("A", "in", "out"));
+  DropBehind("a.dat");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 1; }, 4000)) << "-A late";
+  fs::remove(At("back") / "a.dat");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 2; }, 4000)) << "-D late";
   // 64 KB pieces over 4 s: the file changes between the program's listings.
   constexpr int kPieces = 16, kMany = 200;
   std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
@@ -83,14 +66,15 @@ TEST_F(SharePosixTest, FilesWrittenBehindTheMountAreHandedOnOnceCompleteThenAllI
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
   slow.close();
-  Lines expected = {Expected("in", "slow.dat", "-A")};
+  Lines expected = {Expected("in", "a.dat", "-A"), Expected("in", "a.dat", "-D"),
+                    Expected("in", "slow.dat", "-A")};
   for (int i = 0; i < kMany; ++i) {
     DropBehind("many" + std::to_string(i));
     expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
   }
   std::sort(expected.begin(), expected.end());
 
-  std::vector<ArgvRecord> records = Records("out", 1 + kMany);
+  std::vector<ArgvRecord> records = Records("out", expected.size());
   EXPECT_EQ(Started(records), expected);
   for (ArgvRecord& record : records) {
     if (StartedWith(record) != Expected("in", "slow.dat", "-A")) continue;

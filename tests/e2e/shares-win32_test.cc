@@ -2,10 +2,8 @@
 // FUSE mount typed "network" (tests/e2e/wine-share.sh, run by ctest around
 // the suites), written through its backing folder as another machine
 // writes a share: no notification reaches the program, only its timer.
-#include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 
 #include "watching_fixture_test.h"
 

@@ -1,12 +1,7 @@
 // The Linux program as a command-line tool and a service: its options, its
 // exit status and stderr, the journal copy of its log, and a log rotated
 // under it.
-#include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "program.h"
 #include "watching_fixture_test.h"
 
 namespace wendrake {
@@ -14,10 +9,6 @@ namespace testing {
 namespace {
 
 using ShellTest = WatchingTest;
-
-std::string FirstLine(const std::string& text) {
-  return text.substr(0, text.find('\n') + 1);
-}
 
 // Each answer or refusal comes before anything is logged: the folder the
 // program was started in stays empty.
@@ -47,7 +38,7 @@ TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
     ScopedTempDir here;
     Finished run = RunProgram(c.args, here.path());
     EXPECT_EQ(run.status, c.status) << c.args.back();
-    EXPECT_EQ(FirstLine(run.out), c.out);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_TRUE(fs::is_empty(here.path())) << c.args.back();
   }

@@ -2,12 +2,7 @@
 // the tray icon's callbacks reach its hidden window, the menu is worked
 // with the keyboard, the confirmation box is answered with its buttons.
 // Only what another process can see is looked at.
-#include <gtest/gtest.h>
 #include <windows.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 #include "watching_fixture_test.h"
 
@@ -52,8 +47,8 @@ class ShellTest : public WatchingTest {
     HWND found = nullptr;
     PollUntil([&] {
       for (auto [window, owner] : AllWindows()) {
-        if (owner == program_.pid() && (!visible || IsWindowVisible(window)) &&
-            ClassOf(window) == className) {
+        if (owner == GetProcessId(reinterpret_cast<HANDLE>(program_.id)) &&
+            (!visible || IsWindowVisible(window)) && ClassOf(window) == className) {
           found = window;
         }
       }
@@ -78,7 +73,7 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   }
   // Shown as a launcher may ask, the window must stay hidden all the same.
   WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
-  ASSERT_TRUE(program_.Start(start_.path(), SW_SHOWMAXIMIZED));
+  ASSERT_TRUE(StartProgram(SW_SHOWMAXIMIZED));
   HWND hidden = Owned("Kestrone", false);
   ASSERT_NE(hidden, nullptr);
   // Posted callbacks wait in the queue until the start-up is done.
@@ -119,9 +114,7 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
     ASSERT_TRUE(PollUntil([&] { return !IsWindow(menu) || !IsWindowVisible(menu); }));
     EXPECT_FALSE(IsWindowVisible(hidden));
   }
-  int code = -1;
-  ASSERT_TRUE(program_.WaitForExit(30, &code));
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(WaitHelper(program_, 30000), 0);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
 }
 

@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "argv_record.h"
-#include "program.h"
 #include "test_util.h"
 
 namespace wendrake {
@@ -23,6 +23,32 @@ namespace testing {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+
+// The program under test, started as its users start it, in a start
+// directory of its own (program-posix.cc, program-win32.cc).
+// $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
+std::string ProgramPath();
+// Asks it to end as its platform does: SIGTERM on Linux, WM_CLOSE to its
+// hidden window on Windows.
+bool RequestEnd(const HelperProcess& program);
+void Kill(HelperProcess& program);  // for a test that failed
+
+#ifndef _WIN32
+// A run of the program to its end, with what it wrote.
+struct Finished {
+  int status = -1;  // -1: it had not ended after a minute
+  std::string out, err;
+};
+
+// What JOURNAL_STREAM names: nothing (unset), the program's stderr, as
+// systemd names the journal's stream, or its stdout.
+enum class JournalStream { kUnset, kStderr, kStdout };
+
+// Runs it with `args` in `directory`, stdout and stderr each into a file of
+// ours.
+Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
+                    JournalStream journal = JournalStream::kUnset);
+#endif
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -40,11 +66,17 @@ class WatchingTest : public ::testing::Test {
     // test did to it, the program must end normally when asked.
     Release("file");
     Release("lock");
-    if (!program_.running()) return;
-    EXPECT_TRUE(program_.RequestEnd());
-    int code = -1;
-    EXPECT_TRUE(program_.WaitForExit(60, &code)) << "still running after the end request";
-    EXPECT_EQ(code, 0);
+    if (program_.id == 0) return;
+    EXPECT_TRUE(RequestEnd(program_));
+    EXPECT_EQ(WaitHelper(program_, 60000), 0) << "no normal end when asked";
+    if (program_.id != 0) Kill(program_);
+  }
+
+  // Starts the program in the start directory; on Windows a `showState` of
+  // 0 or more is handed over as a launcher's SW_... show state.
+  bool StartProgram(int showState = -1) {
+    program_ = StartProcess(ProgramPath(), {}, start_.str(), showState);
+    return program_.id != 0;
   }
 
   fs::path At(const std::string& relative) const { return start_.path() / relative; }
@@ -66,8 +98,8 @@ class WatchingTest : public ::testing::Test {
     WriteWholeFile(At("WKCommand.txt"), commandFile);
     std::string wait = "(0" + std::to_string(entries) + ")...-Wait(";
     int before = CountStarting(Log(), wait);
-    ASSERT_TRUE(program_.Start(start_.path()));
-    ASSERT_TRUE(WaitForLog(wait, before + 1)) << Joined(Log());
+    ASSERT_TRUE(StartProgram());
+    ASSERT_TRUE(WaitForLog(wait, before + 1));
   }
 
   // The log's whole lines so far; one being written is left for later.
@@ -75,12 +107,6 @@ class WatchingTest : public ::testing::Test {
     std::string bytes = ReadWholeFile(At("Wendrake.log"));
     std::size_t end = bytes.rfind("\r\n");
     return end == std::string::npos ? Lines{} : LogTexts(bytes.substr(0, end + 2));
-  }
-
-  static std::string Joined(const Lines& lines) {
-    std::string all;
-    for (const std::string& line : lines) all += line + "\n";
-    return all;
   }
 
   static int Count(const Lines& lines, const std::string& text) {
@@ -92,9 +118,14 @@ class WatchingTest : public ::testing::Test {
         lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
 
-  // Waits for `count` log lines that start with `prefix`.
-  bool WaitForLog(const std::string& prefix, int count = 1, int seconds = 60) const {
-    return PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000);
+  // Waits for `count` log lines that start with `prefix`; fails showing
+  // the log when they do not come.
+  ::testing::AssertionResult WaitForLog(const std::string& prefix, int count = 1,
+                                        int seconds = 60) const {
+    if (PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << ::testing::PrintToString(Log());
   }
 
   // Waits until `folder` holds `count` records, then a while longer so that
@@ -140,39 +171,33 @@ class WatchingTest : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
   }
 
-  // Another process opens `folder`/`name` in `mode` (see file_holder) until
+  // Another process opens in/`name` in `mode` (see open_probe) until
   // Release("file").
-  void HoldFile(const std::string& mode, const std::string& name,
-                const std::string& folder = "in") {
-    fs::remove(At("file.held"));  // left by the holder before this one
-    holders_["file"].push_back(StartHelper(
-        "file_holder",
-        {mode, Path(folder) + kSeparator + name, Path("file.held"), Path("file.release")}));
+  void HoldFile(const std::string& mode, const std::string& name) {
+    holders_["file"] = StartHelper("open_probe", {mode, Path("in") + kSeparator + name,
+                                                  Path("file.held"), Path("file.release")});
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
   }
 
   // Another process takes entry 1's lock until Release("lock"): a named
-  // mutex on Windows, opened as lock_holder's `mode` says; on Linux
+  // mutex on Windows, opened as open_probe's `mode` says; on Linux
   // flock(1) on the lock file, as a script would.
   void HoldLock([[maybe_unused]] const std::string& mode = "") {
 #ifdef _WIN32
-    std::vector<std::string> args = {"KSFF01", Path("lock.held"), Path("lock.release")};
+    std::vector<std::string> args = {"lock", "KSFF01", Path("lock.held"), Path("lock.release")};
     if (!mode.empty()) args.push_back(mode);
-    holders_["lock"].push_back(StartHelper("lock_holder", args));
+    holders_["lock"] = StartHelper("open_probe", args);
 #else
     const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
-    holders_["lock"].push_back(
-        StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str()));
+    holders_["lock"] = StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str());
 #endif
     ASSERT_TRUE(PollUntil([&] { return fs::exists(At("lock.held")); }));
   }
 
-  // Lets the holders go; true when each of them ended well.
+  // Lets the holder go; true when it ended well.
   bool Release(const std::string& what) {
     WriteWholeFile(At(what + ".release"), "");
-    bool ok = true;
-    for (HelperProcess& helper : holders_[what]) ok &= WaitHelper(helper) == 0;
-    holders_[what].clear();
+    bool ok = WaitHelper(holders_[what]) == 0;
     fs::remove(At(what + ".held"));
     fs::remove(At(what + ".release"));
     return ok;
@@ -191,8 +216,8 @@ class WatchingTest : public ::testing::Test {
     fs::rename(At(name + ".new"), At(folder) / name);
   }
   ScopedTempDir start_;
-  Program program_;
-  std::map<std::string, std::vector<HelperProcess>> holders_;  // "file", "lock"
+  HelperProcess program_;
+  std::map<std::string, HelperProcess> holders_;  // "file", "lock"
 };
 
 }  // namespace testing
