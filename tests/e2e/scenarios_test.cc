@@ -2,14 +2,6 @@
 // with a real command file, real folders, real writers, readers and lock
 // holders, and a recorder as the started program; only its log, the
 // recorder's records and its exit code are looked at.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <functional>
-#include <map>
-#include <string>
-#include <thread>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -98,7 +90,8 @@ TEST_F(ScenarioTest, MissingFolderLeavesItsEntryIdleAndTheOtherWorking) {
       Count(log, "(01)...          Set FindFirstChangeNotification(" + Path("absent") + ") -ok-"),
       1);
   EXPECT_EQ(Count(log, "(01)...          CreateHandleError(-1)(" + Path("absent") + ")"), 1);
-  EXPECT_GE(CountStarting(log, "(01)... PutFileNamesInDir. Error("), 1) << Joined(log);
+  EXPECT_GE(CountStarting(log, "(01)... PutFileNamesInDir. Error("), 1)
+      << ::testing::PrintToString(log);
   WriteWholeFile(At("in") / "x", "1");
   EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "x", "-A")});
 }
@@ -111,7 +104,7 @@ TEST_F(ScenarioTest, MissingFolderLeavesItsEntryIdleAndTheOtherWorking) {
 TEST_F(ScenarioTest, FileHeldOpenIsStartedOnceAfterItIsClosed) {
   StartWatching(Record("A", "in", "out"));
   HoldFile("create", "big.dat");
-  ASSERT_TRUE(WaitForLog("(01)...      -s- File addition. (big.dat) in use.")) << Joined(Log());
+  ASSERT_TRUE(WaitForLog("(01)...      -s- File addition. (big.dat) in use."));
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
   ASSERT_TRUE(Release("file"));
   EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "big.dat", "-A")});
@@ -121,7 +114,7 @@ TEST_F(ScenarioTest, FileHeldOpenIsStartedOnceAfterItIsClosed) {
   WriteWholeFile(At("in") / "read.dat", "complete");
   HoldFile("hold", "read.dat");
   ASSERT_TRUE(Release("lock"));
-  ASSERT_TRUE(WaitForLog("(01)...      -s- File addition. (read.dat) in use.")) << Joined(Log());
+  ASSERT_TRUE(WaitForLog("(01)...      -s- File addition. (read.dat) in use."));
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
   ASSERT_TRUE(Release("file"));
   EXPECT_EQ(Started(Records("out", 1)), Lines{Expected("in", "read.dat", "-A")});
@@ -144,19 +137,21 @@ TEST_F(ScenarioTest, FileReDatedWhileHeldIsStartedOnceAsAnUpdate) {
     }
   }
   StartWatching(Record("AUD", "in", "out") + Record("U", "in2", "out2"), 2);
-  std::vector<HelperProcess> touches;
-  for (const char* in : {"in", "in2"}) {
-    HoldFile("hold", "held.txt", in);
+  std::vector<HelperProcess> holders;
+  for (const std::string in : {"in", "in2"}) {
+    holders.push_back(StartHelper("open_probe", {"hold", Path(in) + kSeparator + "held.txt",
+                                                 Path(in + ".held"), Path("release")}));
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(At(in + ".held")); }));
     AgeFile(At(in) / "held.txt", 3);
 #ifndef _WIN32
     std::string path = Path(in) + kSeparator + "touched.txt";
-    touches.push_back(StartProcess("flock", {path, "sh", "-c", "touch \"$0\"; sleep 1", path}));
+    holders.push_back(StartProcess("flock", {path, "sh", "-c", "touch \"$0\"; sleep 1", path}));
 #endif
   }
   ASSERT_TRUE(WaitForLog("(01)...      -s- Action (AUD ):Logical error(held.txt)"));
   ASSERT_TRUE(WaitForLog("(02)...      -s- Action ( U  ):Logical error(held.txt)"));
-  ASSERT_TRUE(Release("file"));
-  for (HelperProcess& touch : touches) EXPECT_EQ(WaitHelper(touch), 0);
+  WriteWholeFile(At("release"), "");
+  for (HelperProcess& holder : holders) EXPECT_EQ(WaitHelper(holder), 0);
   for (auto [in, out] : {std::pair<const char*, const char*>{"in", "out"}, {"in2", "out2"}}) {
     Lines expected;
     for (const std::string& name : names) expected.push_back(Expected(in, name, "-U"));

@@ -58,16 +58,19 @@ TEST_F(SharePosixTest, ChangesBehindTheMountAreHandedOnOnceByTheTimerThenAllIsQu
   EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 1; }, 4000)) << "-A late";
   fs::remove(At("back") / "a.dat");
   EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 2; }, 4000)) << "-D late";
-  // 64 KB pieces over 4 s: the file changes between the program's listings.
-  constexpr int kPieces = 16, kMany = 200;
+  WriteWholeFile(At("in") / "local.dat", "through the mount");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 3; }, 4000)) << "local late";
+  // 64 KB pieces over 4 s: the file changes between any two of the
+  // program's listings, which are a second or more apart.
+  constexpr int kPieces = 40, kMany = 200;
   std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
   for (int i = 0; i < kPieces; ++i) {
     slow.write(std::string(64 * 1024, 's').data(), 64 * 1024).flush();
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   slow.close();
   Lines expected = {Expected("in", "a.dat", "-A"), Expected("in", "a.dat", "-D"),
-                    Expected("in", "slow.dat", "-A")};
+                    Expected("in", "local.dat", "-A"), Expected("in", "slow.dat", "-A")};
   for (int i = 0; i < kMany; ++i) {
     DropBehind("many" + std::to_string(i));
     expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
