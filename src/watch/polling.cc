@@ -61,7 +61,8 @@ bool StartPolling(const ThreadControlEntry& entry) {
 }
 
 int PolledWaitLimit(int waitLimit) {
-  return waitLimit < 0 || waitLimit > kPollIntervalMs ? kPollIntervalMs : waitLimit;
+  if (waitLimit < 0 || waitLimit > kPollIntervalMs) return kPollIntervalMs;
+  return waitLimit < kPolledRecheckMs ? kPolledRecheckMs : waitLimit;
 }
 
 bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record) {

@@ -13,13 +13,20 @@ namespace wendrake {
 // How often such a folder is looked at besides its notification.
 constexpr int kPollIntervalMs = 2000;
 
+// The shortest time between two looks that judge whether a file there has
+// stopped changing. A FUSE mount keeps a file's size and time for a second
+// (libfuse's attribute timeout); looks a second apart could meet the same
+// cached figures while the file still grows, and hand it on unfinished.
+constexpr int kPolledRecheckMs = 1500;
+
 // Decides, once at the watcher's start, whether `entry` is polled;
 // if so logs it and remembers the first snapshot as the folder's last
 // listing. Returns the decision.
 bool StartPolling(const ThreadControlEntry& entry);
 
-// The wait limit of a polled entry: `waitLimit`, but never longer than
-// kPollIntervalMs (and no limit becomes that).
+// The wait limit of a polled entry: `waitLimit`, but never shorter than
+// kPolledRecheckMs nor longer than kPollIntervalMs (and no limit becomes
+// that).
 int PolledWaitLimit(int waitLimit);
 
 // True when `entry` is polled and the file of `record` (its name,
