@@ -14,6 +14,7 @@
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "test_util.h"
+#include "watch/pending_files.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
@@ -43,15 +44,14 @@ class ScanFixture : public ::testing::Test {
     AddTableEntry(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
                   start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
-    PutFileNamesInDir(1, "KSFF01N.txt", folder_.c_str());
-    RenameFile("KSFF01N.txt", "KSFF01O.txt");
+    PutFileNamesInDir(1, "KSFF01O.txt", folder_.c_str());
     seen_ = testing::CurrentLogTexts().size();
   }
 
-  // Runs one scan; returns the log lines it wrote, and notes in `pending_`
-  // whether it left a file pending.
+  // Runs one scan; returns the log lines it wrote, and notes whether it
+  // left a file pending, and which.
   Lines Scan() {
-    pending_ = ScanFolder(EntryAt(1));
+    pending_ = ScanFolder(EntryAt(1), &left_);
     Lines texts = testing::CurrentLogTexts();
     Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
     seen_ = texts.size();
@@ -59,9 +59,7 @@ class ScanFixture : public ::testing::Test {
   }
 
   fs::path In(const std::string& name) const { return start_.path() / "in" / name; }
-  void Write(const std::string& name, const std::string& contents) {
-    testing::WriteWholeFile(In(name), contents);
-  }
+  void Write(const std::string& name, const char* text) { testing::WriteWholeFile(In(name), text); }
   // Moves the file's last-write time back, so a scan sees another one.
   void Age(const std::string& name, int hours) {
     fs::last_write_time(In(name), fs::last_write_time(In(name)) - std::chrono::hours(hours));
@@ -85,6 +83,7 @@ class ScanFixture : public ::testing::Test {
   os::Handle lock_ = os::kInvalidHandle;
   std::size_t seen_ = 0;
   bool pending_ = false;
+  PendingFiles left_ = {};
 };
 
 }  // namespace wendrake
