@@ -145,9 +145,11 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
 // The snapshot files each scan of a run of changes leaves: the old one holds
 // the records of the files handed on, byte for byte those of a listing of
 // the folder once nothing is pending, and nothing of a longer snapshot
-// before it or of what the other two held; those two wait there empty. A
-// listing that cannot reach the disk (a full one) leaves the old snapshot
-// as it was: matched, it would report every file there as deleted.
+// before it or of what the other two held; those two wait there empty.
+// A file still being written, or cut to zero, is left out and pending on
+// its own. A listing that cannot reach the disk (a full one) leaves the old
+// snapshot as it was and the scan pending: matched, it would report every
+// file there as deleted.
 TEST_F(ScanTest, EachScanLeavesTheOldSnapshotAsTheListingAndTheOthersEmpty) {
   for (const char* name : {"a", "b", "c"}) Write(name, name);
   Arm("AD");
