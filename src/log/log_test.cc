@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,6 @@
 namespace wendrake {
 namespace {
 
-using testing::CurrentLogTexts;
 using Lines = std::vector<std::string>;
 
 TEST(LogLineTest, StampWithLeadingZerosTextCutToFitAndCrLf) {
@@ -20,43 +20,31 @@ TEST(LogLineTest, StampWithLeadingZerosTextCutToFitAndCrLf) {
   EXPECT_EQ(std::string(line, length), "2005-03-07 08:04:09 - " + longest + "\r\n");
 }
 
-class LogFileTest : public ::testing::Test {
- protected:
-  LogFileTest() : dir_(true) { ResetLogForTesting(); }
-  ~LogFileTest() override { ResetLogForTesting(); }
-  testing::ScopedTempDir dir_;
-};
-
-// Texts are written as passed, never used as formats; nothing is written
-// after the close.
-TEST_F(LogFileTest, ARunCreatesOrAppendsToTheLogAndWritesNothingAfterItsClose) {
+// A run creates the log or appends to it, writes texts as passed, never as
+// formats, and nothing after its close. Others may read the log meanwhile,
+// but a second writer (another instance) is refused, and a run that finds
+// the log so held goes on without one.
+TEST(LogFileTest, OnlyOneWriterAtATime) {
+  testing::ScopedTempDir dir(true);
   WriteLog("");
   LogF("(%02d)... %s", 1, "50%s");
   ResetLogForTesting();  // the next run
   WriteLog("100% done %s %d %n");
+  EXPECT_EQ(testing::RunHelper("open_probe", {"write", kLogFileName}), 1);
+  EXPECT_EQ(testing::RunHelper("open_probe", {"read", kLogFileName}), 0);
   CloseLog();
+  EXPECT_EQ(testing::RunHelper("open_probe", {"write", kLogFileName}), 0);
   WriteLog("after");
-  LogF("after %d", 2);
-  EXPECT_EQ(CurrentLogTexts(), (Lines{"", "(01)... 50%s", "100% done %s %d %n"}));
-}
+  EXPECT_EQ(testing::CurrentLogTexts(), (Lines{"", "(01)... 50%s", "100% done %s %d %n"}));
 
-// Others may read the log, but a second writer (another instance) is
-// refused, and a run that finds the log so held goes on without one.
-TEST_F(LogFileTest, OnlyOneWriterAtATime) {
+  std::remove(kLogFileName);
+  ResetLogForTesting();  // a run that finds another holding the log
   os::Handle other = os::FileOpen(kLogFileName, os::kAccessWrite, os::kShareRead, os::kOpenAlways);
-  ASSERT_NE(other, os::kInvalidHandle);
   WriteLog("lost");
   os::FileClose(other);
   WriteLog("still lost: the open is not retried");
   EXPECT_EQ(testing::ReadWholeFile(kLogFileName), "");
-
   ResetLogForTesting();
-  WriteLog("held");
-  std::string path = (dir_.path() / kLogFileName).string();
-  EXPECT_EQ(testing::RunHelper("open_probe", {"write", path}), 1);
-  EXPECT_EQ(testing::RunHelper("open_probe", {"read", path}), 0);
-  CloseLog();
-  EXPECT_EQ(testing::RunHelper("open_probe", {"write", path}), 0);
 }
 
 }  // namespace

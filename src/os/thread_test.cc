@@ -15,12 +15,14 @@ using testing::PollUntil;
 
 struct Waiter {
   std::function<bool()> call;  // a blocking call; true when it ended as a stop ends it
-  std::atomic<bool> entered{false}, done{false}, stopped{false};
+  std::atomic<bool> done{false}, stopped{false};
 };
+
+std::atomic<int> entered{0};  // waiters that have begun their call
 
 void RunWaiter(void* parameter) {
   Waiter* waiter = static_cast<Waiter*>(parameter);
-  waiter->entered = true;
+  ++entered;
   waiter->stopped = waiter->call();
   waiter->done = true;
 }
@@ -36,25 +38,19 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   const std::string name = "WKT" + dir.path().filename().string();  // mutex names are global
   auto holder = testing::StartHelper("open_probe", {"lock", name, "held", "go", "abandon"});
   ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
-  os::Handle created = os::LockCreate(name.c_str()), lock = os::LockOpen(name.c_str());
+  os::Handle lock = os::LockOpen(name.c_str());
   os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
-  ASSERT_TRUE(created != os::kInvalidHandle && lock != os::kInvalidHandle &&
-              watch != os::kInvalidHandle);
-  Waiter waiters[4];
-  waiters[0].call = [&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; };
-  // An entry whose notification could not be set up waits, too.
-  waiters[1].call = [] {
-    return os::ChangeWatchWait(os::kInvalidHandle, -1) == os::WaitResult::kStopped;
+  ASSERT_TRUE(lock != os::kInvalidHandle && watch != os::kInvalidHandle);
+  Waiter waiters[] = {
+      {[&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; }},
+      // An entry whose notification could not be set up waits, too.
+      {[] { return os::ChangeWatchWait(os::kInvalidHandle, -1) == os::WaitResult::kStopped; }},
+      {[] { return os::PauseFor(600000), true; }},
+      {[&] { return !os::LockAcquire(lock); }},
   };
-  waiters[2].call = [] { return os::PauseFor(600000), true; };
-  waiters[3].call = [&] { return !os::LockAcquire(lock); };
   os::Handle threads[4];
   for (int i = 0; i < 4; ++i) threads[i] = os::ThreadStart(RunWaiter, &waiters[i], nullptr);
-  ASSERT_TRUE(PollUntil([&] {
-    for (Waiter& w : waiters)
-      if (!w.entered) return false;
-    return true;
-  }));
+  ASSERT_TRUE(PollUntil([] { return entered == 4; }));
   os::PauseFor(300);  // most likely inside their waits by now
   for (Waiter& w : waiters) EXPECT_FALSE(w.done);
 
@@ -68,10 +64,8 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   testing::WriteWholeFile("go", "");
   EXPECT_EQ(testing::WaitHelper(holder), 0);
   EXPECT_TRUE(os::LockAcquire(lock));
-  os::LockRelease(lock);
   os::ChangeWatchClose(watch);
   os::LockClose(lock);
-  os::LockClose(created);
 }
 
 }  // namespace
