@@ -21,18 +21,8 @@ class SharePosixTest : public WatchingTest {
     fs::create_directory(At("back"));
     HelperProcess bindfs = StartProcess("bindfs", {At("back").string(), At("in").string()});
     ASSERT_EQ(WaitHelper(bindfs, 30000), 0) << "bindfs (scripts/install-deps.sh) did not mount";
-    mounted_ = true;
   }
-  ~SharePosixTest() override {
-    if (mounted_) umount2(At("in").c_str(), MNT_DETACH);
-  }
-
-  // Written and renamed into place in the backing folder, as a share's
-  // other writers do.
-  void DropBehind(const std::string& name) {
-    WriteWholeFile(At("back") / (name + ".part"), name);
-    fs::rename(At("back") / (name + ".part"), At("back") / name);
-  }
+  ~SharePosixTest() override { umount2(At("in").c_str(), MNT_DETACH); }
 
   // The CPU seconds the program has spent: utime and stime, all threads.
   double CpuSeconds() const {
@@ -41,48 +31,39 @@ class SharePosixTest : public WatchingTest {
     for (std::string& f : field) stat >> f;
     return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);
   }
-
-  bool mounted_ = false;
 };
 
 // Each change behind the mount is started within 4 s (the timer's 2 s and
-// a scan), a file written over 4 s once it is complete, 200 files once
-// each; then an idle share adds nothing to the log and costs no CPU.
+// a scan); a file written over 4 s once, when it is complete (handed on
+// before, it would come again as an update), 200 files once each; then an
+// idle share adds nothing to the log and costs no CPU.
 TEST_F(SharePosixTest, ChangesBehindTheMountAreHandedOnOnceByTheTimerThenAllIsQuiet) {
-  StartWatching(Record("AD", "in", "out"));
+  StartWatching(Record("AUD", "in", "out"));
   EXPECT_EQ(Count(Log(),
                   "(01)...      Polling(every 2 s) -a shared file system: writes from other "
                   "machines raise no notification."),
             1);
-  DropBehind("a.dat");
+  WriteWholeFile(At("back") / "a.dat", "a");
   EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 1; }, 4000)) << "-A late";
   fs::remove(At("back") / "a.dat");
-  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 2; }, 4000)) << "-D late";
   WriteWholeFile(At("in") / "local.dat", "through the mount");
-  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 3; }, 4000)) << "local late";
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 3; }, 4000)) << "late";
   // 64 KB pieces over 4 s: the file changes between any two of the
   // program's listings, which are a second or more apart.
-  constexpr int kPieces = 40, kMany = 200;
   std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
-  for (int i = 0; i < kPieces; ++i) {
+  for (int i = 0; i < 40; ++i) {
     slow.write(std::string(64 * 1024, 's').data(), 64 * 1024).flush();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   slow.close();
   Lines expected = {Expected("in", "a.dat", "-A"), Expected("in", "a.dat", "-D"),
                     Expected("in", "local.dat", "-A"), Expected("in", "slow.dat", "-A")};
-  for (int i = 0; i < kMany; ++i) {
-    DropBehind("many" + std::to_string(i));
+  for (int i = 0; i < 200; ++i) {
+    WriteWholeFile(At("back") / ("many" + std::to_string(i)), "m");
     expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
   }
   std::sort(expected.begin(), expected.end());
-
-  std::vector<ArgvRecord> records = Records("out", expected.size());
-  EXPECT_EQ(Started(records), expected);
-  for (ArgvRecord& record : records) {
-    if (StartedWith(record) != Expected("in", "slow.dat", "-A")) continue;
-    EXPECT_EQ(record["size"], Lines{std::to_string(kPieces * 64 * 1024)}) << "not the final size";
-  }
+  EXPECT_EQ(Started("out", expected.size()), expected);
 
   std::uintmax_t logSize = fs::file_size(At("Wendrake.log"));
   double cpu = CpuSeconds();

@@ -3,16 +3,14 @@
 // sees half of one. One value a line: a tag, a blank, the value in hex.
 //   cwd  the working directory       cmd  GetCommandLineA() (Windows)
 //   arg  each element of argv        fd   each descriptor open at start
-//        (Linux)                          besides 0, 1 and 2 (Linux)
+//                                         besides 0, 1 and 2 (Linux)
 //   sig  "blocked" when a signal is blocked, "chld-ignored" when SIGCHLD
-//        is ignored (Linux)          size the size of the file argv[1] names
-//                                         when it starts (Linux)
+//        is ignored (Linux)
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -42,18 +40,10 @@ int main(int argc, char** argv) {
   std::FILE* out = std::fopen(temporary, "wb");
   if (out == nullptr) return 1;
   Put(out, "cwd", cwd);
+  for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
 #ifdef _WIN32
-  (void)argc;
-  (void)argv;
   Put(out, "cmd", GetCommandLineA());
 #else
-  for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
-  struct stat handed;
-  if (argc > 1 && stat(argv[1], &handed) == 0) {
-    char size[32];
-    std::snprintf(size, sizeof size, "%lld", static_cast<long long>(handed.st_size));
-    Put(out, "size", size);
-  }
   for (int fd = 3; fd < 1024; ++fd) {
     char number[16];
     std::snprintf(number, sizeof number, "%d", fd);
