@@ -48,7 +48,7 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
   EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Name not in code page(a?.txt)"));
 #endif
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(Started(Records("out", expected.size())), expected);
+  EXPECT_EQ(Started("out", expected.size()), expected);
   EXPECT_TRUE(LogStaysStill()) << "a name left out is still being looked at";
   for (const char* where : {"", "in", "out"}) EXPECT_FALSE(fs::exists(At(where) / "pwned"));
   for (const std::string& line : Log()) EXPECT_NE(line.rfind("forged", 0), 0u) << line;

@@ -27,23 +27,11 @@ void Kill(HelperProcess& program) {
 }
 
 bool RequestEnd(const HelperProcess& program) {
-  if (program.id == 0) return false;
   // Its hidden main window, once start-up, which runs inside the window's
-  // creation, has made it.
-  DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program.id));
+  // creation, has made it. One program runs at a time.
   HWND window = nullptr;
-  PollUntil(
-      [&] {
-        for (HWND w = FindWindowExA(nullptr, nullptr, "Kestrone", nullptr); w != nullptr;
-             w = FindWindowExA(nullptr, w, "Kestrone", nullptr)) {
-          DWORD owner = 0;
-          GetWindowThreadProcessId(w, &owner);
-          if (owner == pid) window = w;
-        }
-        return window != nullptr;
-      },
-      20000);
-  return window != nullptr && PostMessageA(window, WM_CLOSE, 0, 0);
+  PollUntil([&] { return (window = FindWindowA("Kestrone", nullptr)) != nullptr; }, 20000);
+  return program.id != 0 && window != nullptr && PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
 }  // namespace testing

@@ -17,17 +17,14 @@ TEST_F(ShareWin32Test, AFileWrittenBehindANetworkDriveIsReportedOnce) {
   const char* backing = std::getenv("WENDRAKE_SHARE_BACKING");
   if (backing == nullptr || *backing == '\0') GTEST_SKIP() << "run by ctest, which maps drive S:";
   if (!fs::is_directory("S:\\")) GTEST_SKIP() << "drive S: is not mapped (no usable /dev/fuse)";
-  std::string back = std::string("Z:") + backing + "/in";
-  for (char& c : back) c = c == '/' ? '\\' : c;
+  fs::path back = fs::path("Z:" + std::string(backing)) / "in";
   fs::create_directory(back);
   StartWatching("ACTION=A FOLDER=S:\\in EXECUTE=" + HelperProgram("argv_recorder") + " CURRENT=\"" +
                 Path("out") + "\" ARGUMENT=job\n");
-
-  WriteWholeFile(back + "\\s.part", "s");
-  fs::rename(back + "\\s.part", back + "\\s.dat");
+  WriteWholeFile(back / "s.dat", "s");
   EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) > 0; }, 4000)) << "not in 4 s";
-  EXPECT_EQ(Started(Records("out", 1)),
-            Lines{HelperProgram("argv_recorder") + " \"S:\\in\\s.dat\" -A job"});
+  EXPECT_EQ(Started("out", 1),
+            Lines{HelperProgram("argv_recorder") + " \"S:\\in\\s.dat\" -A job" + '\0'});
 }
 
 }  // namespace
