@@ -1,12 +1,13 @@
-// Black-box scenarios: the program started in a start directory of its own
-// with a real command file, real folders, real writers, readers and lock
-// holders, and a recorder as the started program; only its log, the
-// recorder's records and its exit code are looked at.
+// Black-box scenarios and faults: the program started in a start directory
+// of its own with a real command file, real folders, real writers, readers
+// and lock holders, and a recorder as the started program; only its log,
+// the recorder's records and its exit code are looked at.
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
+#include <cstdio>
 #include <functional>
 
 #include "watching_fixture_test.h"
@@ -82,6 +83,7 @@ TEST_F(ScenarioTest, EveryKindOfChangeStartsTheProgramOnceWithTheRightFlag) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Started("out", expected.size()), expected);
   }
+  EXPECT_EQ(ReadArgvRecords(At("out")).at(0)["cwd"], Lines{Path("out")});
 }
 
 TEST_F(ScenarioTest, MissingFolderLeavesItsEntryIdleAndTheOtherWorking) {
@@ -177,6 +179,96 @@ TEST_F(ScenarioTest, TwoEntriesScanningManyFilesAtOnceKeepTheLogWholeAndStartEve
   EXPECT_EQ(Started("out", 60, 180), expected["in"]);
   EXPECT_EQ(Started("out2", 60, 180), expected["in2"]);
   Log();  // which fails on a line that is not whole
+}
+
+// The program under faults that every platform can stage: an entry's lock
+// that another process never gives back, and the start directory watched
+// as a folder. Each fault is checked by what users see: the started
+// programs, the log and the end of the run.
+using FaultTest = WatchingTest;
+
+// The lock of entry 1 is never given back: its scan waits, entry 2 goes on
+// working, and the end request still ends the run normally. On Windows the
+// holder has the mutex through a handle that may only wait on it
+// (SYNCHRONIZE), as an outside program that means no more may.
+TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
+  StartWatching(Record("AT", "in", "out") + Record("A", "in2", "out2"), 2);
+  HoldLock("synchronize");
+  WriteWholeFile(At("in") / "x.txt", "x");
+  ASSERT_TRUE(WaitForLog("(01)...      -s- ENQ(KSFF01) OpenMutex"));
+  WriteWholeFile(At("in2") / "y.txt", "y");
+  EXPECT_EQ(Started("out2", 1), Lines{Expected("in2", "y.txt", "-A")});
+
+  // Within seconds: the watchers stop within one, and a shutdown that had
+  // to give the waiting watcher up would take ten.
+  ASSERT_TRUE(RequestEnd(program_));
+  ASSERT_EQ(WaitHelper(program_, 5000), 0) << "the held lock kept the run from ending";
+  EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+  EXPECT_EQ(Count(Log(), "(01)...      -e- ENQ(ok)"), 0);
+  EXPECT_EQ(CountArgvRecords(At("out")), 0);
+}
+
+// The start directory watched as a folder: the log and the snapshot files
+// that every scan writes there start nothing and wake no endless scans,
+// and a file put there is still started, once per change.
+TEST_F(FaultTest, StartDirectoryAsWatchedFolderReportsOnlyOtherFiles) {
+  StartWatching(Record("AUD", "", "out"));
+  WriteWholeFile(At("a.txt"), "first");
+  EXPECT_EQ(Started("out", 1), Lines{Expected("", "a.txt", "-A")});
+  EXPECT_TRUE(LogStaysStill()) << "scans go on by themselves";
+  WriteWholeFile(At("a.txt"), "second, longer");
+  EXPECT_EQ(Started("out", 2), Lines(2, Expected("", "a.txt", "-A")));
+  fs::remove(At("a.txt"));
+  EXPECT_EQ(Started("out", 3), (Lines{Expected("", "a.txt", "-A"), Expected("", "a.txt", "-A"),
+                                      Expected("", "a.txt", "-D")}));
+  EXPECT_TRUE(LogStaysStill()) << "scans go on by themselves";
+}
+
+// File names that a shell, a command interpreter or a careless argument
+// parser would take for something else, dropped into a watched folder at
+// once: each reaches the started program as one argument, its exact full
+// path, and nothing else runs; a name that is not the file's real name is
+// left out with its log line.
+using HostileNameTest = WatchingTest;
+
+TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine) {
+  // Shift-JIS: "\x83\x65..." has no byte that is a separator, "\x83\x5c" has.
+  std::vector<std::string> names = {"in middle.txt",
+                                    "$(touch pwned)",
+                                    "`touch pwned`",
+                                    "a;b&touch pwned&",
+                                    "-rf",
+                                    "100% %PATH% %s%n.txt",
+                                    "wow!^!(x).txt",
+                                    "@it's",
+                                    "\x83\x65\x83\x58\x83\x67.txt"};
+#ifndef _WIN32  // names Windows does not allow
+  names.insert(names.end(), {"say \"hi\"|touch pwned", "line\nbreak", "\xff\xfe\x80 not utf-8",
+                             "\x83\x5c.txt", "what?", "cr\r\n2026-01-01 00:00:00 - forged",
+                             std::string(63, '\xff')});  // the key of the end mark
+#endif
+  StartWatching(Record("A", "in", "out"));
+  Lines expected;
+  for (const std::string& name : names) {
+    // Narrow names as the program lists them: through the ANSI code page on
+    // Windows, as bytes on Linux.
+    std::string path = Path("in") + kSeparator + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << name;
+    std::fclose(file);
+    expected.push_back(Expected("in", name, "-A"));
+  }
+#ifdef _WIN32
+  // Made with its real name, as a program of the Linux side or a Unicode
+  // one would; code page 1252 (wine-run.sh) lists it as "a?.txt".
+  WriteWholeFile(At("in") / L"a\u4e2d.txt", "");
+  EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Name not in code page(a?.txt)"));
+#endif
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Started("out", expected.size()), expected);
+  EXPECT_TRUE(LogStaysStill()) << "a name left out is still being looked at";
+  for (const char* where : {"", "in", "out"}) EXPECT_FALSE(fs::exists(At(where) / "pwned"));
+  for (const std::string& line : Log()) EXPECT_NE(line.rfind("forged", 0), 0u) << line;
 }
 
 }  // namespace

@@ -16,29 +16,24 @@ struct Finished {
   std::string out, err;
 };
 
-// What JOURNAL_STREAM names: nothing (unset), the program's stderr, as
-// systemd names the journal's stream, or its stdout.
-enum class JournalStream { kUnset, kStderr, kStdout };
-
-// Runs it with `args` in `directory`, stdout and stderr each into a file of
-// ours, which JOURNAL_STREAM names by device and inode as it names the
-// journal's stream.
+// Runs it with `args` in `directory` to its end, stdout and stderr each
+// into a file of ours; with `journal` "out" or "err", JOURNAL_STREAM names
+// that one by device and inode, as systemd names the journal's stream.
 Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
-                    JournalStream journal = JournalStream::kUnset) {
+                    const std::string& journal = "") {
   ScopedTempDir outputs;
-  const fs::path out = outputs.path() / "out", err = outputs.path() / "err";
-  const fs::path named[] = {"", err, out};  // by JournalStream
+  const std::string at = outputs.str() + "/";
   const char* script =
-      "exec >\"$0\" 2>\"$1\"; unset JOURNAL_STREAM; "
-      "[ -z \"$2\" ] || export JOURNAL_STREAM=$(stat -c %d:%i \"$2\"); shift 2; exec \"$@\"";
-  std::vector<std::string> words = {"-c", script, out, err, named[int(journal)], ProgramPath()};
+      "exec >\"${0}out\" 2>\"${0}err\"; unset JOURNAL_STREAM; "
+      "[ -z \"$1\" ] || export JOURNAL_STREAM=$(stat -c %d:%i \"$0$1\"); shift; exec \"$@\"";
+  std::vector<std::string> words = {"-c", script, at, journal, ProgramPath()};
   words.insert(words.end(), args.begin(), args.end());
   HelperProcess process = StartProcess("sh", words, directory.string());
   Finished run;
   run.status = WaitHelper(process, 60000);
   if (process.id != 0) Kill(process);
-  run.out = ReadWholeFile(out);
-  run.err = ReadWholeFile(err);
+  run.out = ReadWholeFile(at + "out");
+  run.err = ReadWholeFile(at + "err");
   return run;
 }
 
@@ -78,12 +73,11 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
   const struct {
     const char* commandFile;  // nullptr: none
     std::string what;
-    JournalStream journal;
+    std::string journal;  // of RunProgram
   } cases[] = {
-      {nullptr, " cannot be read; see ", JournalStream::kUnset},
-      {nullptr, " cannot be read; see ", JournalStream::kStderr},
-      {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see ",
-       JournalStream::kStdout},
+      {nullptr, " cannot be read; see ", ""},
+      {nullptr, " cannot be read; see ", "err"},
+      {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see ", "out"},
   };
   for (const auto& c : cases) {
     fs::remove(At("Wendrake.log"));
@@ -95,7 +89,7 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
     EXPECT_EQ(log.back(), "Ended - AllEndThread");
     std::string copies;
     for (std::string text : log) {
-      if (c.journal != JournalStream::kStderr) break;
+      if (c.journal != "err") break;
       std::replace(text.begin(), text.end(), '\n', ' ');
       copies += text + "\n";
     }

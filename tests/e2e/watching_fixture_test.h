@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 // The program under test, started as its users start it, in a start
-// directory of its own (program-posix.cc, program-win32.cc).
+// directory of its own (program.cc).
 // $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
 std::string ProgramPath();
 // Asks it to end as its platform does: SIGTERM on Linux, WM_CLOSE to its
