@@ -29,12 +29,9 @@ Finished RunProgram(const std::vector<std::string>& args, const fs::path& direct
   std::vector<std::string> words = {"-c", script, at, journal, ProgramPath()};
   words.insert(words.end(), args.begin(), args.end());
   HelperProcess process = StartProcess("sh", words, directory.string());
-  Finished run;
-  run.status = WaitHelper(process, 60000);
+  int status = WaitHelper(process, 60000);
   if (process.id != 0) Kill(process);
-  run.out = ReadWholeFile(at + "out");
-  run.err = ReadWholeFile(at + "err");
-  return run;
+  return {status, ReadWholeFile(at + "out"), ReadWholeFile(at + "err")};
 }
 
 // Each answer or refusal comes before anything is logged: the folder the

@@ -15,6 +15,7 @@
 #endif
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -27,19 +28,17 @@ void Put(std::FILE* out, const char* tag, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char cwd[4096] = "", temporary[64], final[64];
+  char temporary[64], final[64];
 #ifdef _WIN32
-  GetCurrentDirectoryA(sizeof cwd, cwd);
   unsigned long pid = GetCurrentProcessId();
 #else
-  if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
   unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
   std::snprintf(temporary, sizeof temporary, "record-%lu.tmp", pid);
   std::snprintf(final, sizeof final, "record-%lu.txt", pid);
   std::FILE* out = std::fopen(temporary, "wb");
   if (out == nullptr) return 1;
-  Put(out, "cwd", cwd);
+  Put(out, "cwd", std::filesystem::current_path().string().c_str());
   for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
 #ifdef _WIN32
   Put(out, "cmd", GetCommandLineA());
