@@ -271,6 +271,23 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
   for (const std::string& line : Log()) EXPECT_NE(line.rfind("forged", 0), 0u) << line;
 }
 
+// The example command file installed beside the program
+// ($WENDRAKE_PROGRAM, as the test command sets it) is accepted whole by
+// the program it ships with.
+using InstalledExampleTest = WatchingTest;
+
+TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
+  fs::path root = fs::path(ProgramPath()).parent_path().parent_path();
+  fs::path example = root / "share" / "wendrake" / "WKCommand.txt";
+  if (!fs::exists(example)) GTEST_SKIP() << "no installed example beside " << ProgramPath();
+  fs::copy_file(example, At("WKCommand.txt"));
+  ASSERT_TRUE(StartProgram());
+  ASSERT_TRUE(WaitForLog("-Ended- LoadCommandFile."));
+  EXPECT_EQ(Count(Log(), "Error format."), 0);
+  // Both example records, the most there is room for.
+  EXPECT_EQ(Count(Log(), "(02)... AddTabel ACTION="), 1);
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace wendrake

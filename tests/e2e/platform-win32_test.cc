@@ -1,8 +1,11 @@
 // The Windows program's shell, driven from outside as its user drives it:
 // the tray icon's callbacks reach its hidden window, the menu is worked
 // with the keyboard, the confirmation box is answered with its buttons.
-// Only what another process can see is looked at.
+// Only what another process can see is looked at. And a mapped network
+// drive, which raises no notification.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "watching_fixture_test.h"
 
@@ -103,6 +106,26 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   }
   EXPECT_EQ(WaitHelper(program_, 30000), 0);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+}
+
+// A mapped network drive: drive S: of the suites' prefix is a FUSE mount
+// typed "network" (tests/e2e/wine-share.sh, run by ctest around the
+// suites), written through its backing folder as another machine writes a
+// share: no notification reaches the program, only its timer.
+using ShareWin32Test = WatchingTest;
+
+TEST_F(ShareWin32Test, AFileWrittenBehindANetworkDriveIsReportedOnce) {
+  const char* backing = std::getenv("WENDRAKE_SHARE_BACKING");
+  if (backing == nullptr || *backing == '\0') GTEST_SKIP() << "run by ctest, which maps drive S:";
+  if (!fs::is_directory("S:\\")) GTEST_SKIP() << "drive S: is not mapped (no usable /dev/fuse)";
+  fs::path back = fs::path("Z:" + std::string(backing)) / "in";
+  fs::create_directory(back);
+  StartWatching("ACTION=A FOLDER=S:\\in EXECUTE=" + HelperProgram("argv_recorder") + " CURRENT=\"" +
+                Path("out") + "\" ARGUMENT=job\n");
+  WriteWholeFile(back / "s.dat", "s");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) > 0; }, 4000)) << "not in 4 s";
+  EXPECT_EQ(Started("out", 1),
+            Lines{HelperProgram("argv_recorder") + " \"S:\\in\\s.dat\" -A job" + '\0'});
 }
 
 }  // namespace
