@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "watching_fixture_test.h"
 
@@ -16,17 +17,13 @@ namespace {
 
 using ShellTest = WatchingTest;
 
-// A run of the program to its end, with what it wrote.
-struct Finished {
-  int status = -1;  // -1: it had not ended after a minute
-  std::string out, err;
-};
-
 // Runs it with `args` in `directory` to its end, stdout and stderr each
 // into a file of ours; with `journal` "out" or "err", JOURNAL_STREAM names
 // that one by device and inode, as systemd names the journal's stream.
-Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
-                    const std::string& journal = "") {
+// Its exit status (-1: not ended after a minute), stdout and stderr.
+std::tuple<int, std::string, std::string> RunProgram(const std::vector<std::string>& args,
+                                                     const fs::path& directory,
+                                                     const std::string& journal = "") {
   ScopedTempDir outputs;
   const std::string at = outputs.str() + "/";
   const char* script =
@@ -60,10 +57,10 @@ TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
   };
   for (const auto& c : cases) {
     ScopedTempDir here;
-    Finished run = RunProgram(c.args, here.path());
-    EXPECT_EQ(run.status, c.status) << c.args.back();
-    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), c.out);
-    EXPECT_EQ(run.err, c.err);
+    auto [status, out, err] = RunProgram(c.args, here.path());
+    EXPECT_EQ(status, c.status) << c.args.back();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), c.out);
+    EXPECT_EQ(err, c.err);
     EXPECT_TRUE(fs::is_empty(here.path())) << c.args.back();
   }
 }
@@ -86,7 +83,8 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
     fs::remove(At("Wendrake.log"));
     if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
     ScopedTempDir elsewhere;
-    Finished run = RunProgram({"--directory", start_.str()}, elsewhere.path(), c.journal);
+    auto [status, out, err] =
+        RunProgram({"--directory", start_.str()}, elsewhere.path(), c.journal);
     Lines log = Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "Ended - AllEndThread");
@@ -96,10 +94,10 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
       std::replace(text.begin(), text.end(), '\n', ' ');
       copies += text + "\n";
     }
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, copies + ProgramPath() + ": " + Path("WKCommand.txt") + c.what +
-                           Path("Wendrake.log") + "\n");
+    EXPECT_EQ(status, kCannotWork);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, copies + ProgramPath() + ": " + Path("WKCommand.txt") + c.what +
+                       Path("Wendrake.log") + "\n");
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
   }
 }

@@ -12,16 +12,19 @@
 namespace wendrake {
 namespace testing {
 
-#ifdef _WIN32
-
+// $WENDRAKE_PROGRAM when set (the installed one), else the one built here;
+// the path separator tells the platforms apart.
 std::string ProgramPath() {
   const char* installed = std::getenv("WENDRAKE_PROGRAM");
   if (installed == nullptr || *installed == '\0') {
-    return (TestBinDir().parent_path() / "Wendrake.exe").string();
+    return (TestBinDir().parent_path() / (kSeparator == '/' ? "wendrake" : "Wendrake.exe"))
+        .string();
   }
   // A Linux path handed through Wine names the same file on drive Z:.
-  return installed[0] == '/' ? "Z:" + std::string(installed) : installed;
+  return kSeparator == '\\' && installed[0] == '/' ? "Z:" + std::string(installed) : installed;
 }
+
+#ifdef _WIN32
 
 bool RequestEnd(const HelperProcess& program) {
   // Its hidden main window, once start-up, which runs inside the window's
@@ -37,12 +40,6 @@ void Kill(HelperProcess& program) {
 }
 
 #else
-
-std::string ProgramPath() {
-  const char* installed = std::getenv("WENDRAKE_PROGRAM");
-  if (installed != nullptr && *installed != '\0') return installed;
-  return (TestBinDir().parent_path() / "wendrake").string();
-}
 
 bool RequestEnd(const HelperProcess& program) {
   return program.id != 0 && kill(static_cast<pid_t>(program.id), SIGTERM) == 0;

@@ -32,14 +32,17 @@ std::string ProgramPath();
 bool RequestEnd(const HelperProcess& program);
 void Kill(HelperProcess& program);  // for a test that failed
 
-// The recorder's record of how it was started: the command line on
-// Windows, each argv element on Linux.
+// kStartedTag: the recorder's record of how it was started, the command
+// line on Windows, each argv element on Linux. kCannotWork: the exit code
+// of a run that could not work; the Windows program always ends with 0.
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
 constexpr const char* kStartedTag = "cmd";
+constexpr int kCannotWork = 0;
 #else
 constexpr char kSeparator = '/';
 constexpr const char* kStartedTag = "arg";
+constexpr int kCannotWork = 1;
 #endif
 
 class WatchingTest : public ::testing::Test {
