@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -25,7 +24,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 // The program under test, started as its users start it, in a start
-// directory of its own (program-posix.cc, program-win32.cc).
+// directory of its own (program.cc).
 // $WENDRAKE_PROGRAM when set (the installed one), else the one built here.
 std::string ProgramPath();
 // Asks it to end as its platform does: SIGTERM on Linux, WM_CLOSE to its
@@ -33,27 +32,17 @@ std::string ProgramPath();
 bool RequestEnd(const HelperProcess& program);
 void Kill(HelperProcess& program);  // for a test that failed
 
-#ifndef _WIN32
-// A run of the program to its end, with what it wrote.
-struct Finished {
-  int status = -1;  // -1: it had not ended after a minute
-  std::string out, err;
-};
-
-// What JOURNAL_STREAM names: nothing (unset), the program's stderr, as
-// systemd names the journal's stream, or its stdout.
-enum class JournalStream { kUnset, kStderr, kStdout };
-
-// Runs it with `args` in `directory`, stdout and stderr each into a file of
-// ours.
-Finished RunProgram(const std::vector<std::string>& args, const fs::path& directory,
-                    JournalStream journal = JournalStream::kUnset);
-#endif
-
+// kStartedTag: the recorder's record of how it was started, the command
+// line on Windows, each argv element on Linux. kCannotWork: the exit code
+// of a run that could not work; the Windows program always ends with 0.
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
+constexpr const char* kStartedTag = "cmd";
+constexpr int kCannotWork = 0;
 #else
 constexpr char kSeparator = '/';
+constexpr const char* kStartedTag = "arg";
+constexpr int kCannotWork = 1;
 #endif
 
 class WatchingTest : public ::testing::Test {
@@ -64,8 +53,7 @@ class WatchingTest : public ::testing::Test {
   ~WatchingTest() override {
     // Whatever a failed test left holding lets go first; then, whatever the
     // test did to it, the program must end normally when asked.
-    Release("file");
-    Release("lock");
+    for (const auto& holder : holders_) Release(holder.first);
     if (program_.id == 0) return;
     EXPECT_TRUE(RequestEnd(program_));
     EXPECT_EQ(WaitHelper(program_, 60000), 0) << "no normal end when asked";
@@ -80,8 +68,9 @@ class WatchingTest : public ::testing::Test {
   }
 
   fs::path At(const std::string& relative) const { return start_.path() / relative; }
+  // "" names the start directory itself.
   std::string Path(const std::string& relative) const {
-    return start_.str() + kSeparator + relative;
+    return relative.empty() ? start_.str() : start_.str() + kSeparator + relative;
   }
 
   // A command-file record: watch `in`, start the recorder in `out`.
@@ -93,13 +82,11 @@ class WatchingTest : public ::testing::Test {
   }
 
   // Writes the command file, starts the program and waits until its last
-  // entry waits for changes (lines of an earlier run do not count).
+  // entry waits for changes.
   void StartWatching(const std::string& commandFile, int entries = 1) {
     WriteWholeFile(At("WKCommand.txt"), commandFile);
-    std::string wait = "(0" + std::to_string(entries) + ")...-Wait(";
-    int before = CountStarting(Log(), wait);
     ASSERT_TRUE(StartProgram());
-    ASSERT_TRUE(WaitForLog(wait, before + 1));
+    ASSERT_TRUE(WaitForLog("(0" + std::to_string(entries) + ")...-Wait("));
   }
 
   // The log's whole lines so far; one being written is left for later.
@@ -109,11 +96,8 @@ class WatchingTest : public ::testing::Test {
     return end == std::string::npos ? Lines{} : LogTexts(bytes.substr(0, end + 2));
   }
 
-  static int Count(const Lines& lines, const std::string& text) {
-    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
-  }
-
-  static int CountStarting(const Lines& lines, const std::string& prefix) {
+  // How many of `lines` start with `prefix`.
+  static int Count(const Lines& lines, const std::string& prefix) {
     return static_cast<int>(std::count_if(
         lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
@@ -122,61 +106,44 @@ class WatchingTest : public ::testing::Test {
   // the log when they do not come.
   ::testing::AssertionResult WaitForLog(const std::string& prefix, int count = 1,
                                         int seconds = 60) const {
-    if (PollUntil([&] { return CountStarting(Log(), prefix) >= count; }, seconds * 1000)) {
+    if (PollUntil([&] { return Count(Log(), prefix) >= count; }, seconds * 1000)) {
       return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << ::testing::PrintToString(Log());
   }
 
-  // Waits until `folder` holds `count` records, then a while longer so that
-  // a start too many would be seen.
-  std::vector<ArgvRecord> Records(const std::string& folder, std::size_t count,
-                                  int seconds = 60) const {
+  // How the recorder was started in `folder`, sorted, each word ended by a
+  // NUL, which no name holds: once `count` starts are recorded there, and a
+  // while longer so that one too many would be seen.
+  Lines Started(const std::string& folder, std::size_t count, int seconds = 60) const {
     PollUntil([&] { return ReadArgvRecords(At(folder)).size() >= count; }, seconds * 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    return ReadArgvRecords(At(folder));
+    Lines all;
+    for (ArgvRecord& record : ReadArgvRecords(At(folder))) {
+      all.emplace_back();
+      for (const std::string& word : record[kStartedTag]) all.back() += word + '\0';
+    }
+    std::sort(all.begin(), all.end());
+    return all;
   }
 
-  // What the program should be started with for `name` in `in`: each argv
-  // element ended by a NUL, which no name holds, on Linux; the command line
-  // on Windows.
+  // What Started() should hold for `name` in `in`.
   std::string Expected(const std::string& in, const std::string& name, const std::string& flag,
                        const std::string& argument = "job") const {
     std::string path = Path(in) + kSeparator + name;
 #ifdef _WIN32
-    return HelperProgram("argv_recorder") + " \"" + path + "\" " + flag + " " + argument;
+    return HelperProgram("argv_recorder") + " \"" + path + "\" " + flag + " " + argument + '\0';
 #else
     return HelperProgram("argv_recorder") + '\0' + path + '\0' + flag + '\0' + argument + '\0';
 #endif
   }
 
-  static std::string StartedWith(ArgvRecord record) {
-#ifdef _WIN32
-    return record["cmd"].empty() ? "" : record["cmd"][0];
-#else
-    std::string line;
-    for (const std::string& arg : record["arg"]) line += arg + '\0';
-    return line;
-#endif
-  }
-
-  static Lines Started(const std::vector<ArgvRecord>& records) {
-    Lines all;
-    for (const ArgvRecord& record : records) all.push_back(StartedWith(record));
-    std::sort(all.begin(), all.end());
-    return all;
-  }
-
-  void ClearRecords(const std::string& folder) {
-    for (const auto& f : fs::directory_iterator(At(folder))) fs::remove(f.path());
-  }
-
-  // Another process opens in/`name` in `mode` (see open_probe) until
-  // Release("file").
-  void HoldFile(const std::string& mode, const std::string& name) {
-    holders_["file"] = StartHelper("open_probe", {mode, Path("in") + kSeparator + name,
-                                                  Path("file.held"), Path("file.release")});
-    ASSERT_TRUE(PollUntil([&] { return fs::exists(At("file.held")); }));
+  // Another process opens `in`/`name` in `mode` (see open_probe) until
+  // Release(`in`).
+  void HoldFile(const std::string& mode, const std::string& in, const std::string& name) {
+    holders_[in] = StartHelper("open_probe", {mode, Path(in) + kSeparator + name,
+                                              Path(in + ".held"), Path(in + ".release")});
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(At(in + ".held")); }));
   }
 
   // Another process takes entry 1's lock until Release("lock"): a named
@@ -184,9 +151,9 @@ class WatchingTest : public ::testing::Test {
   // flock(1) on the lock file, as a script would.
   void HoldLock([[maybe_unused]] const std::string& mode = "") {
 #ifdef _WIN32
-    std::vector<std::string> args = {"lock", "KSFF01", Path("lock.held"), Path("lock.release")};
-    if (!mode.empty()) args.push_back(mode);
-    holders_["lock"] = StartHelper("open_probe", args);
+    holders_["lock"] =
+        StartProcess(HelperProgram("open_probe"),
+                     {"lock", "KSFF01", "lock.held", "lock.release", mode}, start_.str());
 #else
     const char* script = "touch lock.held; while [ ! -e lock.release ]; do sleep 0.05; done";
     holders_["lock"] = StartProcess("flock", {"KSFF01.lock", "sh", "-c", script}, start_.str());
@@ -210,14 +177,9 @@ class WatchingTest : public ::testing::Test {
     return fs::file_size(At("Wendrake.log")) == size;
   }
 
-  // Puts a finished file into `folder` by one rename: one change, one scan.
-  void DropIn(const std::string& folder, const std::string& name) {
-    WriteWholeFile(At(name + ".new"), name);
-    fs::rename(At(name + ".new"), At(folder) / name);
-  }
   ScopedTempDir start_;
   HelperProcess program_;
-  std::map<std::string, HelperProcess> holders_;  // "file", "lock"
+  std::map<std::string, HelperProcess> holders_;  // by folder, and "lock"
 };
 
 }  // namespace testing

@@ -9,22 +9,15 @@
 set -u
 action=$1 prefix=$2 folder=$3
 export WINEPREFIX=$prefix WINEDEBUG=-all
-here=$(cd "$(dirname "$0")/../.." && pwd)
 key='HKLM\Software\Wine\Drives'
 
-down() {
-  rm -f "$prefix/dosdevices/s:"
-  [ -f "$prefix/system.reg" ] && wine reg delete "$key" /v s: /f >/dev/null 2>&1
-  wineserver -k 2>/dev/null
-  if mountpoint -q "$folder/mnt"; then fusermount -u "$folder/mnt" || umount -l "$folder/mnt"; fi
-  rm -rf "$folder"
-}
-
-if [ "$action" = down ]; then
-  down
-  exit 0
-fi
-down
+# Both ways, what an earlier run left goes first.
+rm -f "$prefix/dosdevices/s:"
+[ -f "$prefix/system.reg" ] && wine reg delete "$key" /v s: /f >/dev/null 2>&1
+wineserver -k 2>/dev/null
+if mountpoint -q "$folder/mnt"; then fusermount -u "$folder/mnt" || umount -l "$folder/mnt"; fi
+rm -rf "$folder"
+[ "$action" = down ] && exit 0
 if [ ! -w /dev/fuse ] || ! command -v bindfs >/dev/null; then
   echo "no usable /dev/fuse or no bindfs: the shared-folder scenario will be skipped"
   exit 0
@@ -32,7 +25,7 @@ fi
 mkdir -p "$folder/back" "$folder/mnt"
 bindfs "$folder/back" "$folder/mnt" || exit 1
 # Makes the prefix first if no suite has yet.
-"$here/cmake/wine-run.sh" "$prefix" reg add "$key" /v s: /d network /f >/dev/null || exit 1
+"$(dirname "$0")/../../cmake/wine-run.sh" "$prefix" reg add "$key" /v s: /d network /f >/dev/null || exit 1
 ln -sfn "$folder/mnt" "$prefix/dosdevices/s:"
 wineserver -k 2>/dev/null
 exit 0

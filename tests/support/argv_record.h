@@ -11,8 +11,8 @@
 namespace wendrake {
 namespace testing {
 
-// The decoded values of one record by tag ("cwd", "cmd", "arg", "fd", "size",
-// "sig"), in the order written.
+// The decoded values of one record by tag ("cwd", "cmd", "arg", "fd", "sig"),
+// in the order written.
 using ArgvRecord = std::map<std::string, std::vector<std::string>>;
 
 // Waits, up to `seconds`, until `folder` holds a finished record and reads

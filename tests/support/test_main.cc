@@ -5,13 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
-namespace wendrake {
-namespace testing {
-std::filesystem::path& TestBinDir();
-}  // namespace testing
-}  // namespace wendrake
+#include "test_util.h"
 
 int main(int argc, char** argv) {
   // Unbuffered: a suite ended by its time limit shows where it stood.

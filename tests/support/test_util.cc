@@ -6,8 +6,11 @@
 #include <chrono>
 #include <climits>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
+
+#include "argv_record.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -58,7 +61,7 @@ void WriteWholeFile(const fs::path& path, const std::string& contents) {
 }
 
 std::vector<std::string> LogTexts(const std::string& log) {
-  static const char kStamp[] = "9999-99-99 99:99:99 - ";
+  static const std::regex kStamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - )");
   std::vector<std::string> texts;
   for (std::size_t start = 0, end; start < log.size(); start = end + 2) {
     end = log.find("\r\n", start);
@@ -67,16 +70,12 @@ std::vector<std::string> LogTexts(const std::string& log) {
       break;
     }
     std::string line = log.substr(start, end - start);
-    bool stamped = line.size() >= sizeof kStamp - 1;
-    for (std::size_t i = 0; stamped && i + 1 < sizeof kStamp; ++i) {
-      stamped = kStamp[i] == '9' ? line[i] >= '0' && line[i] <= '9' : line[i] == kStamp[i];
-    }
-    if (stamped) {
-      texts.push_back(line.substr(sizeof kStamp - 1));
-    } else if (!texts.empty()) {
-      texts.back() += "\r\n" + line;  // a text with a bare newline of its own
-    } else {
+    // The log writes no CR of a text's own: a line without a stamp is the
+    // second half of a broken one.
+    if (!std::regex_match(line.substr(0, 22), kStamp)) {
       ADD_FAILURE() << "log line without time stamp: " << line;
+    } else {
+      texts.push_back(line.substr(22));
     }
   }
   return texts;
@@ -110,6 +109,39 @@ bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
 
 HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
   return StartProcess(HelperProgram(name), args);
+}
+
+std::vector<ArgvRecord> ReadArgvRecords(const fs::path& folder) {
+  std::vector<ArgvRecord> records;
+  std::error_code ignored;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored)) {
+    if (entry.path().filename().string().rfind("record-", 0) != 0 ||
+        entry.path().extension() != ".txt") {
+      continue;
+    }
+    ArgvRecord& record = records.emplace_back();
+    std::istringstream lines(ReadWholeFile(entry.path()));
+    std::string tag, hex;
+    while (lines >> tag && std::getline(lines, hex)) {  // the blank, then the value
+      std::string& value = record[tag].emplace_back();
+      for (std::size_t i = 1; i + 1 < hex.size(); i += 2) {
+        value += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      }
+    }
+  }
+  return records;
+}
+
+bool WaitForArgvRecord(const fs::path& folder, ArgvRecord* record, int seconds) {
+  std::vector<ArgvRecord> records;
+  bool found =
+      PollUntil([&] { return !(records = ReadArgvRecords(folder)).empty(); }, seconds * 1000);
+  if (found) *record = records.front();
+  return found;
+}
+
+int CountArgvRecords(const fs::path& folder) {
+  return static_cast<int>(ReadArgvRecords(folder).size());
 }
 
 #ifdef _WIN32

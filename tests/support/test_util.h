@@ -38,8 +38,10 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& conten
 std::vector<std::string> LogTexts(const std::string& log);
 std::vector<std::string> CurrentLogTexts();  // of Wendrake.log here
 
-// A helper program of tests/support/programs, with ".exe" on Windows.
+// A helper program of tests/support/programs, with ".exe" on Windows, in
+// TestBinDir(), which main() sets.
 std::string HelperProgram(const std::string& name);
+std::filesystem::path& TestBinDir();
 
 // Runs a helper program to its end; its exit code, -1 if it did not end well.
 int RunHelper(const std::string& name, const std::vector<std::string>& args);

@@ -3,20 +3,19 @@
 // sees half of one. One value a line: a tag, a blank, the value in hex.
 //   cwd  the working directory       cmd  GetCommandLineA() (Windows)
 //   arg  each element of argv        fd   each descriptor open at start
-//        (Linux)                          besides 0, 1 and 2 (Linux)
+//                                         besides 0, 1 and 2 (Linux)
 //   sig  "blocked" when a signal is blocked, "chld-ignored" when SIGCHLD
-//        is ignored (Linux)          size the size of the file argv[1] names
-//                                         when it starts (Linux)
+//        is ignored (Linux)
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -29,31 +28,21 @@ void Put(std::FILE* out, const char* tag, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char cwd[4096] = "", temporary[64], final[64];
+  char temporary[64], final[64];
 #ifdef _WIN32
-  GetCurrentDirectoryA(sizeof cwd, cwd);
   unsigned long pid = GetCurrentProcessId();
 #else
-  if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
   unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
   std::snprintf(temporary, sizeof temporary, "record-%lu.tmp", pid);
   std::snprintf(final, sizeof final, "record-%lu.txt", pid);
   std::FILE* out = std::fopen(temporary, "wb");
   if (out == nullptr) return 1;
-  Put(out, "cwd", cwd);
+  Put(out, "cwd", std::filesystem::current_path().string().c_str());
+  for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
 #ifdef _WIN32
-  (void)argc;
-  (void)argv;
   Put(out, "cmd", GetCommandLineA());
 #else
-  for (int i = 0; i < argc; ++i) Put(out, "arg", argv[i]);
-  struct stat handed;
-  if (argc > 1 && stat(argv[1], &handed) == 0) {
-    char size[32];
-    std::snprintf(size, sizeof size, "%lld", static_cast<long long>(handed.st_size));
-    Put(out, "size", size);
-  }
   for (int fd = 3; fd < 1024; ++fd) {
     char number[16];
     std::snprintf(number, sizeof number, "%d", fd);

@@ -1,20 +1,17 @@
 // The Windows program's shell, driven from outside as its user drives it:
 // the tray icon's callbacks reach its hidden window, the menu is worked
 // with the keyboard, the confirmation box is answered with its buttons.
-// Only what another process can see is looked at.
+// Only what another process can see is looked at. And a mapped network
+// drive, which raises no notification.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "watching_fixture_test.h"
 
 namespace wendrake {
 namespace testing {
 namespace {
-
-std::string ClassOf(HWND window) {
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
 
 // The characters themselves, whatever the code page.
 std::wstring TextOf(HWND window) {
@@ -23,40 +20,29 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// Every top-level window and child of them, as (window, owning process).
-std::vector<std::pair<HWND, DWORD>> AllWindows() {
-  std::vector<std::pair<HWND, DWORD>> all;
+// Every window of `className`, top-level or child, that process `pid`
+// owns (0: any).
+std::vector<HWND> WindowsOf(const std::string& className, DWORD pid = 0) {
+  std::vector<HWND> all, found;
   auto collect = [](HWND window, LPARAM list) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    reinterpret_cast<std::vector<std::pair<HWND, DWORD>>*>(list)->push_back({window, owner});
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
   };
   EnumWindows(collect, reinterpret_cast<LPARAM>(&all));
   for (std::size_t i = 0, tops = all.size(); i < tops; ++i) {
-    EnumChildWindows(all[i].first, collect, reinterpret_cast<LPARAM>(&all));
+    EnumChildWindows(all[i], collect, reinterpret_cast<LPARAM>(&all));
   }
-  return all;
+  for (HWND window : all) {
+    char name[64] = {};
+    DWORD owner = 0;
+    GetClassNameA(window, name, sizeof name);
+    GetWindowThreadProcessId(window, &owner);
+    if (name == className && (pid == 0 || owner == pid)) found.push_back(window);
+  }
+  return found;
 }
 
-class ShellTest : public WatchingTest {
- protected:
-  // A window of `className` that the program owns, a visible one when
-  // `visible`, once there.
-  HWND Owned(const char* className, bool visible = true) {
-    HWND found = nullptr;
-    PollUntil([&] {
-      for (auto [window, owner] : AllWindows()) {
-        if (owner == GetProcessId(reinterpret_cast<HANDLE>(program_.id)) &&
-            (!visible || IsWindowVisible(window)) && ClassOf(window) == className) {
-          found = window;
-        }
-      }
-      return found != nullptr;
-    });
-    return found;
-  }
-};
+using ShellTest = WatchingTest;
 
 // Wine's own tray, shown on a display without a system tray, makes each
 // icon a window of class "__winex11_tray_icon"; a right click on ours must
@@ -67,19 +53,27 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   // Code page 1252 (the test's locale, see wine-run.sh) lacks the box's
   // characters: they can only arrive through the wide calls.
   ASSERT_EQ(GetACP(), 1252u);
-  std::vector<HWND> before;
-  for (auto [window, owner] : AllWindows()) {
-    if (ClassOf(window) == "__winex11_tray_icon") before.push_back(window);
-  }
+  const std::vector<HWND> before = WindowsOf("__winex11_tray_icon");
   // Shown as a launcher may ask, the window must stay hidden all the same.
   WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
   ASSERT_TRUE(StartProgram(SW_SHOWMAXIMIZED));
-  HWND hidden = Owned("Kestrone", false);
-  ASSERT_NE(hidden, nullptr);
+  // A window of `className` that the program owns, a visible one when
+  // `visible`, once there.
+  const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program_.id));
+  auto owned = [&](const char* className, bool visible = true) {
+    HWND found = nullptr;
+    EXPECT_TRUE(PollUntil([&] {
+      for (HWND window : WindowsOf(className, pid)) {
+        if (!visible || IsWindowVisible(window)) found = window;
+      }
+      return found != nullptr;
+    })) << className;
+    return found;
+  };
+  HWND hidden = owned("Kestrone", false);
   // Posted callbacks wait in the queue until the start-up is done.
   PostMessageA(hidden, 1001, 1000, WM_LBUTTONDBLCLK);  // the icon's callback
-  HWND box = Owned("#32770");
-  ASSERT_NE(box, nullptr);
+  HWND box = owned("#32770");
   EXPECT_FALSE(IsWindowVisible(hidden));
   EXPECT_EQ(TextOf(box), L"Wendrake");
   EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)),  // "Wendrake o shuuryou shimasu ka?"
@@ -88,11 +82,8 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   ASSERT_TRUE(PollUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
 
   HWND icon = nullptr;
-  for (auto [window, owner] : AllWindows()) {
-    if (ClassOf(window) == "__winex11_tray_icon" &&
-        std::find(before.begin(), before.end(), window) == before.end()) {
-      icon = window;
-    }
+  for (HWND window : WindowsOf("__winex11_tray_icon")) {
+    if (std::find(before.begin(), before.end(), window) == before.end()) icon = window;
   }
   ASSERT_NE(icon, nullptr) << "no tray icon window: not under Wine?";
   // Keys as the keyboard queues them for the menu's thread: Escape, the
@@ -104,8 +95,7 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
     SCOPED_TRACE(keys.size());
     PostMessageA(icon, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
     PostMessageA(icon, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
-    HWND menu = Owned("#32768");
-    ASSERT_NE(menu, nullptr);
+    HWND menu = owned("#32768");
     for (WPARAM key : keys) {
       PostMessageA(menu, WM_KEYDOWN, key, 1);
       PostMessageA(menu, WM_KEYUP, key, 0xC0000001);
@@ -116,6 +106,26 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   }
   EXPECT_EQ(WaitHelper(program_, 30000), 0);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+}
+
+// A mapped network drive: drive S: of the suites' prefix is a FUSE mount
+// typed "network" (tests/e2e/wine-share.sh, run by ctest around the
+// suites), written through its backing folder as another machine writes a
+// share: no notification reaches the program, only its timer.
+using ShareWin32Test = WatchingTest;
+
+TEST_F(ShareWin32Test, AFileWrittenBehindANetworkDriveIsReportedOnce) {
+  const char* backing = std::getenv("WENDRAKE_SHARE_BACKING");
+  if (backing == nullptr || *backing == '\0') GTEST_SKIP() << "run by ctest, which maps drive S:";
+  if (!fs::is_directory("S:\\")) GTEST_SKIP() << "drive S: is not mapped (no usable /dev/fuse)";
+  fs::path back = fs::path("Z:" + std::string(backing)) / "in";
+  fs::create_directory(back);
+  StartWatching("ACTION=A FOLDER=S:\\in EXECUTE=" + HelperProgram("argv_recorder") + " CURRENT=\"" +
+                Path("out") + "\" ARGUMENT=job\n");
+  WriteWholeFile(back / "s.dat", "s");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) > 0; }, 4000)) << "not in 4 s";
+  EXPECT_EQ(Started("out", 1),
+            Lines{HelperProgram("argv_recorder") + " \"S:\\in\\s.dat\" -A job" + '\0'});
 }
 
 }  // namespace

@@ -1,0 +1,218 @@
+// The Linux program as a command-line tool and a service: its options, its
+// exit status and stderr, the journal copy of its log, a log rotated under
+// it, a shared folder that raises no notification, and its package.
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+#include "watching_fixture_test.h"
+
+namespace wendrake {
+namespace testing {
+namespace {
+
+using ShellTest = WatchingTest;
+
+// Runs it with `args` in `directory` to its end, stdout and stderr each
+// into a file of ours; with `journal` "out" or "err", JOURNAL_STREAM names
+// that one by device and inode, as systemd names the journal's stream.
+// Its exit status (-1: not ended after a minute), stdout and stderr.
+std::tuple<int, std::string, std::string> RunProgram(const std::vector<std::string>& args,
+                                                     const fs::path& directory,
+                                                     const std::string& journal = "") {
+  ScopedTempDir outputs;
+  const std::string at = outputs.str() + "/";
+  const char* script =
+      "exec >\"${0}out\" 2>\"${0}err\"; unset JOURNAL_STREAM; "
+      "[ -z \"$1\" ] || export JOURNAL_STREAM=$(stat -c %d:%i \"$0$1\"); shift; exec \"$@\"";
+  std::vector<std::string> words = {"-c", script, at, journal, ProgramPath()};
+  words.insert(words.end(), args.begin(), args.end());
+  HelperProcess process = StartProcess("sh", words, directory.string());
+  int status = WaitHelper(process, 60000);
+  if (process.id != 0) Kill(process);
+  return {status, ReadWholeFile(at + "out"), ReadWholeFile(at + "err")};
+}
+
+// Each answer or refusal comes before anything is logged: the folder the
+// program was started in stays empty.
+TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
+  const std::string self = ProgramPath();
+  const std::string hint = "Try '" + self + " --help' for more information.\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // its first line
+    std::string err;
+  } cases[] = {
+      {{"-h"}, 0, "Usage: wendrake [OPTION]...\n", ""},
+      {{"--version"}, 0, "wendrake " WENDRAKE_VERSION "\n", ""},
+      {{"--bogus"}, 2, "", self + ": unrecognized option '--bogus'\n" + hint},
+      {{"--directory"}, 2, "", self + ": option '--directory' requires an argument\n" + hint},
+      {{"-C", ".", "stray"}, 2, "", self + ": unexpected argument 'stray'\n" + hint},
+      {{"-C", "a"}, 2, "", self + ": cannot change to directory 'a': No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir here;
+    auto [status, out, err] = RunProgram(c.args, here.path());
+    EXPECT_EQ(status, c.status) << c.args.back();
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), c.out);
+    EXPECT_EQ(err, c.err);
+    EXPECT_TRUE(fs::is_empty(here.path())) << c.args.back();
+  }
+}
+
+// A run that cannot work logs as ever, ends as a signal would end it and
+// says on stderr what is wrong and where the log is. Only when
+// JOURNAL_STREAM names its own stderr does each log line go there first,
+// as the journal wants it: the text without the stamp, one line each.
+TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
+  const struct {
+    const char* commandFile;  // nullptr: none
+    std::string what;
+    std::string journal;  // of RunProgram
+  } cases[] = {
+      {nullptr, " cannot be read; see ", ""},
+      {nullptr, " cannot be read; see ", "err"},
+      {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see ", "out"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(At("Wendrake.log"));
+    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+    ScopedTempDir elsewhere;
+    auto [status, out, err] =
+        RunProgram({"--directory", start_.str()}, elsewhere.path(), c.journal);
+    Lines log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Ended - AllEndThread");
+    std::string copies;
+    for (std::string text : log) {
+      if (c.journal != "err") break;
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      copies += text + "\n";
+    }
+    EXPECT_EQ(status, kCannotWork);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, copies + ProgramPath() + ": " + Path("WKCommand.txt") + c.what +
+                       Path("Wendrake.log") + "\n");
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+  }
+}
+
+// logrotate's copytruncate empties the log while the program runs: the
+// next line lands at offset 0, not after a hole as long as the old log.
+TEST_F(ShellTest, LogEmptiedWhileRunningGoesOnFromItsStart) {
+  StartWatching(Record("A", "in", "out"));
+  fs::resize_file(At("Wendrake.log"), 0);
+  WriteWholeFile(At("in") / "x", "x");
+  // Log() fails the test on a line that does not start with a stamp.
+  ASSERT_TRUE(PollUntil([&] { return !Log().empty(); }));
+  EXPECT_EQ(ReadWholeFile(At("Wendrake.log")).find('\0'), std::string::npos);
+}
+
+// A watched folder on a FUSE file system (bindfs over a backing folder),
+// written through the backing folder as another machine writes a share:
+// no notification reaches the program, only its timer.
+class SharePosixTest : public WatchingTest {
+ protected:
+  // "in" becomes the mount of "back".
+  void SetUp() override {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no usable /dev/fuse: no FUSE mount";
+    fs::create_directory(At("back"));
+    HelperProcess bindfs = StartProcess("bindfs", {At("back").string(), At("in").string()});
+    ASSERT_EQ(WaitHelper(bindfs, 30000), 0) << "bindfs (scripts/install-deps.sh) did not mount";
+  }
+  ~SharePosixTest() override { umount2(At("in").c_str(), MNT_DETACH); }
+
+  // The CPU seconds the program has spent: utime and stime, all threads.
+  double CpuSeconds() const {
+    std::istringstream stat(ReadWholeFile("/proc/" + std::to_string(program_.id) + "/stat"));
+    std::string field[15];
+    for (std::string& f : field) stat >> f;
+    return (std::stod(field[13]) + std::stod(field[14])) / sysconf(_SC_CLK_TCK);
+  }
+};
+
+// Each change behind the mount is started within 4 s (the timer's 2 s and
+// a scan); a file written over 4 s once, when it is complete (handed on
+// before, it would come again as an update), 200 files once each; then an
+// idle share adds nothing to the log and costs no CPU.
+TEST_F(SharePosixTest, ChangesBehindTheMountAreHandedOnOnceByTheTimerThenAllIsQuiet) {
+  StartWatching(Record("AUD", "in", "out"));
+  EXPECT_EQ(Count(Log(),
+                  "(01)...      Polling(every 2 s) -a shared file system: writes from other "
+                  "machines raise no notification."),
+            1);
+  WriteWholeFile(At("back") / "a.dat", "a");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 1; }, 4000)) << "-A late";
+  fs::remove(At("back") / "a.dat");
+  WriteWholeFile(At("in") / "local.dat", "through the mount");
+  EXPECT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) == 3; }, 4000)) << "late";
+  // 64 KB pieces over 4 s: the file changes between any two of the
+  // program's listings, which are a second or more apart.
+  std::ofstream slow(At("back") / "slow.dat", std::ios::binary);
+  for (int i = 0; i < 40; ++i) {
+    slow.write(std::string(64 * 1024, 's').data(), 64 * 1024).flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  slow.close();
+  Lines expected = {Expected("in", "a.dat", "-A"), Expected("in", "a.dat", "-D"),
+                    Expected("in", "local.dat", "-A"), Expected("in", "slow.dat", "-A")};
+  for (int i = 0; i < 200; ++i) {
+    WriteWholeFile(At("back") / ("many" + std::to_string(i)), "m");
+    expected.push_back(Expected("in", "many" + std::to_string(i), "-A"));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Started("out", expected.size()), expected);
+
+  std::uintmax_t logSize = fs::file_size(At("Wendrake.log"));
+  double cpu = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  EXPECT_EQ(fs::file_size(At("Wendrake.log")), logSize) << "an idle share wrote to the log";
+  EXPECT_LT(CpuSeconds() - cpu, 0.1);
+}
+
+// What a shell command prints on stdout.
+std::string Output(const std::string& command) {
+  ScopedTempDir here;
+  EXPECT_EQ(std::system((command + " >" + here.str() + "/out").c_str()), 0) << command;
+  return ReadWholeFile(here.path() / "out");
+}
+
+// The Debian package, made from the build that made the program under
+// test, holds all the installation puts beside the program where Debian
+// wants it, the user unit starting the program it holds.
+TEST(PackageTest, DebianPackageHoldsProgramExamplesUnitAndManual) {
+  if (std::system("command -v cpack dpkg-deb >/dev/null") != 0) GTEST_SKIP() << "no cpack";
+  ScopedTempDir out;
+  // Its stderr, if any, shows in the test's output.
+  Output("cpack -G DEB --config '" WENDRAKE_BINARY_DIR "/CPackConfig.cmake' -B '" + out.str() +
+         "'");
+  std::string arch = Output("dpkg --print-architecture");
+  arch.pop_back();  // its newline
+  // Named after its control fields.
+  std::string deb = (out.path() / ("wendrake_" WENDRAKE_VERSION "_" + arch + ".deb")).string();
+  ASSERT_TRUE(fs::exists(deb)) << deb;
+
+  std::istringstream contents(Output("dpkg-deb -c '" + deb + "'"));
+  Lines files;
+  for (std::string line; std::getline(contents, line);) {
+    if (line[0] == '-') files.push_back(line.substr(line.rfind(' ') + 1));
+  }
+  EXPECT_EQ(files,
+            (Lines{"./usr/bin/wendrake", "./usr/lib/systemd/user/wendrake.service",
+                   "./usr/share/man/man1/wendrake.1.gz", "./usr/share/wendrake/WKCommand.txt",
+                   "./usr/share/wendrake/wendrake.logrotate"}));
+  // Found by dpkg-shlibdeps in the program itself, not written by hand.
+  EXPECT_NE(Output("dpkg-deb -f '" + deb + "' Depends").find("libc6 (>= "), std::string::npos);
+  // Staged under /usr, so the unit names the program where the package puts it.
+  std::string unit = Output("dpkg-deb --fsys-tarfile '" + deb +
+                            "' | tar -xO ./usr/lib/systemd/user/wendrake.service");
+  EXPECT_NE(unit.find("\nExecStart=/usr/bin/wendrake -C %h/wendrake\n"), std::string::npos) << unit;
+}
+}  // namespace
+}  // namespace testing
+}  // namespace wendrake
