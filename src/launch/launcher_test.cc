@@ -15,7 +15,6 @@
 #include <unistd.h>
 #endif
 
-#include "argv_record.h"
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "os/os.h"

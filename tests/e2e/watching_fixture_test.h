@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "argv_record.h"
 #include "test_util.h"
 
 namespace wendrake {

@@ -10,14 +10,14 @@
 #include <sstream>
 #include <thread>
 
-#include "argv_record.h"
-
 #ifdef _WIN32
 #include <windows.h>
+constexpr char kProgramSuffix[] = ".exe";
 #else
 #include <spawn.h>
 #include <sys/wait.h>
 extern char** environ;
+constexpr char kProgramSuffix[] = "";
 #endif
 
 namespace wendrake {
@@ -86,11 +86,7 @@ std::vector<std::string> CurrentLogTexts() {
 }
 
 std::string HelperProgram(const std::string& name) {
-#ifdef _WIN32
-  return (TestBinDir() / (name + ".exe")).string();
-#else
-  return (TestBinDir() / name).string();
-#endif
+  return (TestBinDir() / (name + kProgramSuffix)).string();
 }
 
 int RunHelper(const std::string& name, const std::vector<std::string>& args) {
@@ -105,10 +101,6 @@ bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
-}
-
-HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
-  return StartProcess(HelperProgram(name), args);
 }
 
 std::vector<ArgvRecord> ReadArgvRecords(const fs::path& folder) {
@@ -142,6 +134,10 @@ bool WaitForArgvRecord(const fs::path& folder, ArgvRecord* record, int seconds) 
 
 int CountArgvRecords(const fs::path& folder) {
   return static_cast<int>(ReadArgvRecords(folder).size());
+}
+
+HelperProcess StartHelper(const std::string& name, const std::vector<std::string>& args) {
+  return StartProcess(HelperProgram(name), args);
 }
 
 #ifdef _WIN32

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,20 @@ HelperProcess StartHelper(const std::string& name, const std::vector<std::string
 // its exit code (128 + the signal on Linux if one ended it), -1 if it did
 // not end in time (`helper.id` stays set while it runs on).
 int WaitHelper(HelperProcess& helper, int timeoutMs = -1);
+
+// Reading back what the argv_recorder helper program wrote about how it was
+// started (see tests/support/programs/argv_recorder.cc): the decoded values
+// of one record by tag ("cwd", "cmd", "arg", "fd", "sig"), in the order
+// written.
+using ArgvRecord = std::map<std::string, std::vector<std::string>>;
+
+// Waits, up to `seconds`, until `folder` holds a finished record and reads
+// the first one. False when none came.
+bool WaitForArgvRecord(const std::filesystem::path& folder, ArgvRecord* record, int seconds = 60);
+
+// Every finished record in `folder` now, in no particular order.
+std::vector<ArgvRecord> ReadArgvRecords(const std::filesystem::path& folder);
+int CountArgvRecords(const std::filesystem::path& folder);
 
 }  // namespace testing
 }  // namespace wendrake
