@@ -1,6 +1,7 @@
 #include "watch/polling.h"
 
 #include <cstring>
+#include <utility>
 
 #include "config/thread_control.h"
 #include "log/log.h"
@@ -14,25 +15,25 @@ namespace {
 // Kept in memory rather than on disk: between scans only the old snapshot
 // exists, and it holds what was settled, not what was seen. Each entry's
 // is used by its own watcher thread alone.
-struct LastListing {
+struct PolledEntry {
   bool polled;
-  int count;
-  unsigned char records[static_cast<std::size_t>(kListingCapacity) * kRecordLength];
+  Listing last;
 };
 
-LastListing lastListings[kMaxEntries];
+PolledEntry polledEntries[kMaxEntries];
 
-LastListing& ListingOf(const ThreadControlEntry& entry) {
-  return lastListings[entry.index - 1];
+PolledEntry& PolledEntryOf(const ThreadControlEntry& entry) {
+  return polledEntries[entry.index - 1];
 }
 
 // The remembered record with the key of `record`, or nullptr.
-const unsigned char* FindRecord(const LastListing& listing, const unsigned char* record) {
+const unsigned char* FindRecord(const Listing& listing, const unsigned char* record) {
   int low = 0;
   int high = listing.count;
   while (low < high) {
     int middle = low + (high - low) / 2;
-    const unsigned char* at = listing.records + static_cast<std::size_t>(middle) * kRecordLength;
+    const unsigned char* at =
+        listing.records.get() + static_cast<std::size_t>(middle) * kRecordLength;
     int order = CompareKeys(at, record);
     if (order == 0) return at;
     if (order < 0) {
@@ -47,16 +48,17 @@ const unsigned char* FindRecord(const LastListing& listing, const unsigned char*
 }  // namespace
 
 bool StartPolling(const ThreadControlEntry& entry) {
-  LastListing& listing = ListingOf(entry);
-  listing.polled = os::FolderNeedsPolling(entry.folder);
-  if (!listing.polled) return false;
+  PolledEntry& polled = PolledEntryOf(entry);
+  polled.polled = os::FolderNeedsPolling(entry.folder);
+  if (!polled.polled) return false;
   LogF(
       "(%02d)...      Polling(every %d s) -a shared file system: writes from other machines raise "
       "no notification.",
       entry.index, kPollIntervalMs / 1000);
+  // The first listing is the one arming took, kept only in its file.
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
-  RememberListing(entry, names.oldName);
+  polled.last = ReadListing(names.oldName);
   return true;
 }
 
@@ -66,32 +68,17 @@ int PolledWaitLimit(int waitLimit) {
 }
 
 bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record) {
-  const LastListing& listing = ListingOf(entry);
-  if (!listing.polled) return false;
-  const unsigned char* seen = FindRecord(listing, record);
+  const PolledEntry& polled = PolledEntryOf(entry);
+  if (!polled.polled) return false;
+  const unsigned char* seen = FindRecord(polled.last, record);
   // Size, date and time with the NULs between them.
   return seen == nullptr ||
          std::memcmp(seen + kSizeOffset, record + kSizeOffset, kCrOffset - kSizeOffset) != 0;
 }
 
-void RememberListing(const ThreadControlEntry& entry, const char* snapshotFileName) {
-  LastListing& listing = ListingOf(entry);
-  if (!listing.polled) return;
-  listing.count = 0;
-  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
-                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
-  // A listing that cannot be read is remembered as empty: every file found
-  // added or changed then waits one more listing, and nothing is lost.
-  if (file == os::kInvalidHandle) return;
-  const std::size_t capacity = sizeof listing.records;
-  std::size_t filled = 0;
-  while (filled < capacity) {
-    long got = os::FileRead(file, listing.records + filled, capacity - filled);
-    if (got <= 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  os::FileClose(file);
-  listing.count = static_cast<int>(filled / kRecordLength);
+void RememberListing(const ThreadControlEntry& entry, Listing* listing) {
+  PolledEntry& polled = PolledEntryOf(entry);
+  if (polled.polled) polled.last = std::move(*listing);
 }
 
 }  // namespace wendrake

@@ -7,6 +7,7 @@
 #define WENDRAKE_WATCH_POLLING_H_
 
 #include "config/thread_control.h"
+#include "watch/snapshot.h"
 
 namespace wendrake {
 
@@ -34,9 +35,9 @@ int PolledWaitLimit(int waitLimit);
 // with that size, date and time: another machine may still be writing it.
 bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record);
 
-// Keeps the listing in the snapshot file `snapshotFileName` as the last
-// listing of `entry`; does nothing for an entry not polled.
-void RememberListing(const ThreadControlEntry& entry, const char* snapshotFileName);
+// Keeps `listing`, taken from it, as the last listing of `entry`; does
+// nothing for an entry not polled.
+void RememberListing(const ThreadControlEntry& entry, Listing* listing);
 
 }  // namespace wendrake
 

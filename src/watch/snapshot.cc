@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "config/command_file.h"
 #include "config/thread_control.h"
@@ -245,7 +246,7 @@ std::unique_ptr<unsigned char[]> NewListingTable() {
 
 }  // namespace
 
-bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder) {
+bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder, Listing* kept) {
   std::unique_ptr<unsigned char[]> table = NewListingTable();
   if (!table) {
     LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
@@ -253,10 +254,32 @@ bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* fold
     return false;
   }
   int count = ListFolder(index, folder, table.get(), true);
-  int error = WriteSnapshotFile(snapshotFileName, table.get(), count < 0 ? 0 : count);
-  if (error == 0) return true;
+  if (count < 0) count = 0;
+  int error = WriteSnapshotFile(snapshotFileName, table.get(), count);
+  if (error == 0) {
+    if (kept != nullptr) *kept = Listing{std::move(table), count};
+    return true;
+  }
   LogF("(%02d)... PutFileNamesInDir. Write error(%s) Error(%d)", index, snapshotFileName, error);
   return false;
+}
+
+Listing ReadListing(const char* snapshotFileName) {
+  Listing listing{NewListingTable(), 0};
+  if (!listing.records) return listing;
+  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
+                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
+  if (file == os::kInvalidHandle) return listing;
+  const std::size_t capacity = static_cast<std::size_t>(kListingCapacity) * kRecordLength;
+  std::size_t filled = 0;
+  while (filled < capacity) {
+    long got = os::FileRead(file, listing.records.get() + filled, capacity - filled);
+    if (got <= 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  os::FileClose(file);
+  listing.count = static_cast<int>(filled / kRecordLength);
+  return listing;
 }
 
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {

@@ -7,6 +7,7 @@
 #define WENDRAKE_WATCH_SNAPSHOT_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "config/thread_control.h"
 #include "os/os.h"
@@ -37,6 +38,12 @@ struct SortDescriptor {
 // name.
 void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names);
 
+// A listing as its snapshot file holds it: `count` sorted records.
+struct Listing {
+  std::unique_ptr<unsigned char[]> records;
+  int count = 0;
+};
+
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
 // number of the log lines. What the file held before is replaced. A name
@@ -45,8 +52,15 @@ void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* n
 // spell it in the code page), is left out with a log line, as is every file
 // past the 3000th; a folder that cannot be listed leaves the file empty.
 // False, with a log line, when the listing did not reach the file whole (a
-// full disk): the file then does not stand for the folder.
-bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder);
+// full disk): the file then does not stand for the folder. With `kept`, a
+// listing that reached the file is also handed over there, so that a
+// caller that needs it need not read the file back.
+bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder,
+                       Listing* kept = nullptr);
+
+// The records of the snapshot file `snapshotFileName`, at most 3000; none
+// when it cannot be read.
+Listing ReadListing(const char* snapshotFileName);
 
 // True when `folder` is the start directory, where the log, the snapshot
 // files and the lock files of this system lie. A listing of it leaves

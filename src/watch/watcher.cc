@@ -209,7 +209,8 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
 
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
-  if (!PutFileNamesInDir(index, names.newName, entry.folder)) {
+  Listing listing;  // kept for the next scan of a polled folder
+  if (!PutFileNamesInDir(index, names.newName, entry.folder, &listing)) {
     // Matched, a listing that did not reach the disk would report every
     // file that is there as deleted. The old snapshot stays as it is, and
     // the scan is tried again after the wait limit, as for a file in use.
@@ -240,7 +241,7 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
     pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
     FlushSnapshotWriter(&mergedWriter);
     os::FileSetEnd(merged.get());
-    RememberListing(entry, names.newName);
+    RememberListing(entry, &listing);
   }  // the three are closed before they trade names
 
   // Cut short, the scan leaves its files as they are (the next start throws
