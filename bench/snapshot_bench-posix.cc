@@ -58,8 +58,8 @@ void OsDirSearchBench(benchmark::State& state) {
     if (search != os::kInvalidHandle) {
       do {
         if (!entry.isDirectory)
-          total += entry.sizeLow + static_cast<std::uint64_t>(entry.lastWrite.second);
-      } while (os::DirSearchNext(search, &entry));
+          total += entry.size + static_cast<std::uint64_t>(entry.lastWrite.second);
+      } while (os::DirSearchNext(search, &entry) == os::DirStep::kEntry);
       os::DirSearchClose(search);
     }
     benchmark::DoNotOptimize(total);

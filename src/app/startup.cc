@@ -30,18 +30,25 @@ void ArmEntry(int index) {
     LogF("(%02d)...      Error CreateMutex. --Abnormal ended.--", index);
   }
 
+  // The watch is opened before the first listing: a file that arrives in
+  // between then wakes the first scan, instead of waiting, unreported, for
+  // some later change in the folder.
+  entry.changeHandle = os::ChangeWatchOpen(entry.folder);
+
   // Every run starts from a fresh snapshot: what changed while the program
-  // was not running is never reported.
+  // was not running is never reported. A folder that cannot be listed
+  // leaves no old snapshot: the first scan that can list it takes that
+  // listing as the baseline.
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
   DeleteFileIfFound(names.newName);
   DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.mergedName);
-  PutFileNamesInDir(index, names.newName, entry.folder);
-  RenameFile(names.newName, names.oldName);
+  if (PutFileNamesInDir(index, names.newName, entry.folder, nullptr, HasFlag(entry, kFlagTrace))) {
+    RenameFile(names.newName, names.oldName);
+  }
   MakeScanFilesReady(names);
 
-  entry.changeHandle = os::ChangeWatchOpen(entry.folder);
   LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);
   if (entry.changeHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateHandleError(%d)(%s)", index,

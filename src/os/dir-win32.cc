@@ -20,7 +20,8 @@ void Fill(const WIN32_FIND_DATAA& found, DirEntry* out) {
   // lead or trail byte of a double-byte code page is '?'.
   out->nameNotInCodePage = std::strchr(found.cFileName, '?') != nullptr;
   out->isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  out->sizeLow = found.nFileSizeLow;
+  out->isSpecial = false;
+  out->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 
   // FileTimeToLocalFileTime applies the bias in force now, not the one of
   // the file's date: after a daylight-saving change every unchanged file
@@ -56,11 +57,22 @@ Handle DirSearchFirst(const char* folder, DirEntry* first) {
   return reinterpret_cast<Handle>(search);
 }
 
-bool DirSearchNext(Handle search, DirEntry* next) {
+DirStep DirSearchNext(Handle search, DirEntry* next) {
   WIN32_FIND_DATAA found;
-  if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &found)) return false;
+  if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &found)) {
+    // A share that drops in the middle of a listing (ERROR_NETNAME_DELETED,
+    // say) ends it as surely as the last entry does, but says nothing of
+    // the entries not yet listed.
+    return GetLastError() == ERROR_NO_MORE_FILES ? DirStep::kEnd : DirStep::kFailed;
+  }
   Fill(found, next);
-  return true;
+  return DirStep::kEntry;
+}
+
+bool FolderGone(int error) {
+  // ERROR_FILE_NOT_FOUND: nothing matched "*.*", an empty drive root;
+  // ERROR_PATH_NOT_FOUND: no folder there; ERROR_DIRECTORY: a file there.
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY;
 }
 
 void DirSearchClose(Handle search) {

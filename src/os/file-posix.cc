@@ -96,6 +96,12 @@ bool FileExists(const char* path) {
   return stat(path, &st) == 0;
 }
 
+FileState CheckFileState(const char* path) {
+  struct stat st;
+  if (stat(path, &st) == 0) return S_ISREG(st.st_mode) ? FileState::kPresent : FileState::kAbsent;
+  return errno == ENOENT || errno == ENOTDIR ? FileState::kAbsent : FileState::kUnknown;
+}
+
 bool FileDelete(const char* path) {
   return unlink(path) == 0;
 }

@@ -60,6 +60,16 @@ bool FileExists(const char* path) {
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+FileState CheckFileState(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileState::kAbsent : FileState::kPresent;
+  }
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileState::kAbsent
+                                                                        : FileState::kUnknown;
+}
+
 bool FileDelete(const char* path) {
   return DeleteFileA(path) != 0;
 }

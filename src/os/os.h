@@ -95,6 +95,15 @@ void FileClose(Handle file);
 // True when `path` names an existing file or folder.
 bool FileExists(const char* path);
 
+// Whether a file of a watched folder is still there, as the listing would
+// see it: a regular file (links followed) is kPresent; a name that leads
+// nowhere, or to a folder or anything else the listing leaves out, is
+// kAbsent; a check that fails for another reason (no permission, an I/O
+// error, a share gone for a moment) is kUnknown, with LastError() set:
+// nothing may then be concluded from it.
+enum class FileState { kPresent, kAbsent, kUnknown };
+FileState CheckFileState(const char* path);
+
 // Deletes a file. False with LastError() set on failure.
 bool FileDelete(const char* path);
 
@@ -149,10 +158,12 @@ void LocalTimeNow(LocalTime* out);
 
 // One entry of a folder listing.
 struct DirEntry {
-  char name[260];         // the (long) name, NUL-terminated, no folder part
-  bool isDirectory;       // sub-folders, "." and ".." have it
-  std::uint32_t sizeLow;  // the low 32 bits of the size
-  LocalTime lastWrite;    // the last-write time in local time
+  char name[260];       // the (long) name, NUL-terminated, no folder part
+  bool isDirectory;     // sub-folders, "." and ".." have it
+  bool isSpecial;       // neither a file nor a folder: a FIFO, a socket, a
+                        // device node, a link that leads nowhere (Linux)
+  std::uint64_t size;   // the whole size in bytes
+  LocalTime lastWrite;  // the last-write time in local time
   // The name is not the file's real name and opens nothing: on Windows a
   // character outside the ANSI code page came back as '?', which no real
   // name holds. Never set on Linux, where a name is the bytes on disk.
@@ -161,11 +172,19 @@ struct DirEntry {
 
 // Starts listing the entries of `folder` and fills `first`. Returns
 // kInvalidHandle with LastError() set when the folder cannot be listed or
-// holds nothing at all.
+// holds nothing at all; FolderGone tells the two kinds of failure apart.
 Handle DirSearchFirst(const char* folder, DirEntry* first);
 
-// The next entry; false at the end or on any failure.
-bool DirSearchNext(Handle search, DirEntry* next);
+// The next entry, the end of the listing, or a failure that cut it short
+// (LastError() set): an error in the middle of a folder is not its end.
+enum class DirStep { kEntry, kEnd, kFailed };
+DirStep DirSearchNext(Handle search, DirEntry* next);
+
+// True when `error`, from DirSearchFirst, says there is nothing to list:
+// no folder at the path (or a file there), or on Windows a folder with no
+// entry at all. Any other error (no permission, a share that dropped, an
+// I/O error) says nothing of what the folder holds.
+bool FolderGone(int error);
 
 void DirSearchClose(Handle search);
 
@@ -174,12 +193,13 @@ void DirSearchClose(Handle search);
 
 enum class ProbeResult {
   kFree,           // nobody else has the file open; `info` is filled
-  kInUse,          // the exclusive open failed (held by another process, or gone)
+  kInUse,          // the exclusive open failed: held by another process
   kNoInformation,  // opened, but its size and time could not be read
+  kGone,           // no such file any more (deleted or renamed since the listing)
 };
 
 struct ProbeInfo {
-  std::uint32_t sizeLow;
+  std::uint64_t size;
   LocalTime lastWrite;
 };
 

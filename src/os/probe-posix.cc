@@ -106,12 +106,16 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
   // that waits for a reader, and a device may act on an open. Neither is a
   // file to hand on, and Windows cannot open a folder this way either.
   struct stat st;
-  if (stat(path, &st) != 0) return InUse(-1, errno);  // gone: never made again
+  if (stat(path, &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ProbeResult::kGone;  // never made again
+    return InUse(-1, errno);
+  }
   if (!S_ISREG(st.st_mode)) return InUse(-1, EISDIR);
 
   // Non-blocking, so that a lease held by someone else fails the open
   // instead of holding the scan up.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) return ProbeResult::kGone;
   if (fd < 0) return InUse(-1, errno);
   if (fstat(fd, &st) != 0) {
     int saved = errno;
@@ -133,7 +137,7 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
     close(fd);
     return ProbeResult::kNoInformation;
   }
-  info->sizeLow = static_cast<std::uint32_t>(st.st_size);
+  info->size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
   close(fd);
   return ProbeResult::kFree;
 }

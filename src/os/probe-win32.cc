@@ -10,10 +10,14 @@ namespace os {
 
 ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
   // OPEN_EXISTING: a file that vanished since the listing is not made
-  // again, empty, in the watched folder; the failed open counts as in use.
+  // again, empty, in the watched folder; it is gone, not in use.
   HANDLE file =
       CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ProbeResult::kInUse;
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ProbeResult::kGone
+                                                                          : ProbeResult::kInUse;
+  }
 
   BY_HANDLE_FILE_INFORMATION data;
   FILETIME local;
@@ -27,7 +31,7 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
     SetLastError(error);
     return ProbeResult::kNoInformation;
   }
-  info->sizeLow = data.nFileSizeLow;
+  info->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   info->lastWrite.year = parts.wYear;
   info->lastWrite.month = parts.wMonth;
   info->lastWrite.day = parts.wDay;

@@ -21,6 +21,15 @@ constexpr int kCrOffset = 97;
 constexpr int kLfOffset = 98;
 constexpr int kKeyLength = 64;  // MatchingKey: name field and its NUL
 
+// Size fields that stand for no size: a real size is never negative.
+// The in-use mark: a file that was in use while its size changed; the next
+// scan treats it as changed in size, whatever its size, date and time are
+// by then, until a probe finds it free. The emptied mark: a file that was
+// cut to zero; the next scan meets it as added if it is still there, and
+// reports its deletion if it is not, since its earlier state was reported.
+constexpr const char kInUseSizeMark[] = "-00000000001";
+constexpr const char kEmptiedSizeMark[] = "-00000000002";
+
 // The high value: the end of a snapshot file reads as a key of 63 of these
 // bytes and a NUL, above every real key.
 constexpr unsigned char kHighValue = 0xFF;

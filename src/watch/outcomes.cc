@@ -1,5 +1,6 @@
 #include "watch/outcomes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +22,8 @@ const char* ProbeLabel(ProbeKind kind) {
   return kind == ProbeKind::kAddition ? "CheckNowAddUse" : "CheckNowUse";
 }
 
-bool Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
-           unsigned char* probeRecord) {
+os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
+                      unsigned char* probeRecord) {
   const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
   const char* label = ProbeLabel(kind);
@@ -34,13 +35,13 @@ bool Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
     // file; the file stays unreported instead, and says why.
     FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
     LogF("(%02d)...      -s- %s(%s) Path too long.", index, label, name);
-    return true;
+    return os::ProbeResult::kInUse;
   }
 
   os::ProbeInfo info;
   os::ProbeResult result = os::ProbeExclusive(path, &info);
   if (result == os::ProbeResult::kFree) {
-    FillSnapshotRecord(probeRecord, name, info.sizeLow, info.lastWrite);
+    FillSnapshotRecord(probeRecord, name, info.size, info.lastWrite);
     // On a shared folder another machine's writer holds nothing open here:
     // a file is complete only once it has stopped changing.
     if (ChangedSinceLastListing(entry, probeRecord)) result = os::ProbeResult::kInUse;
@@ -49,23 +50,25 @@ bool Probe(ProbeKind kind, const ThreadControlEntry& entry, const char* name,
     if (trace) {
       LogF("(%02d)...      -s- %s(%s) non use.", index, label, name);
       if (kind == ProbeKind::kAddition) {
-        LogF("(%02d)...      -s- CheckNowAddUse(Size:%d)", index,
-             static_cast<int>(static_cast<std::int32_t>(info.sizeLow)));
+        LogF("(%02d)...      -s- CheckNowAddUse(Size:%lld)", index,
+             static_cast<long long>(std::min(info.size, kLargestRecordedSize)));
         LogF("(%02d)...      -s- CheckNowAddUse(UDate:%s)", index,
              reinterpret_cast<const char*>(probeRecord + kDateOffset));
         LogF("(%02d)...      -s- CheckNowAddUse(UTime:%s)", index,
              reinterpret_cast<const char*>(probeRecord + kTimeOffset));
       }
     }
-    return false;
+    return result;
   }
 
   FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
   if (trace) {
     LogF("(%02d)...      -s- %s(%s) %s", index, label, name,
-         result == os::ProbeResult::kInUse ? "Now used." : "non infomation.");
+         result == os::ProbeResult::kInUse  ? "Now used."
+         : result == os::ProbeResult::kGone ? "gone."
+                                            : "non infomation.");
   }
-  return true;
+  return result;
 }
 
 // The record's name without trailing blanks, NUL-terminated.
@@ -77,20 +80,133 @@ struct TrimmedName {
   char text[kNameCapacity];
 };
 
-void Launch(const ThreadControlEntry& entry, ChangeKind change, const unsigned char* record) {
-  Command command;
-  BuildCommand(entry, change, record, &command);
-  LaunchCommand(entry, command);
+// The outcomes, as the matching sorts files into them. A file whose size
+// field was cut to zero is its own outcome: it is not probed.
+enum Outcome { kDelete, kAddition, kNonChanged, kChangeSize, kEmptied, kChangeDate, kOutcomes };
+
+// What a handler found the file to be: by its probe (added and changed
+// files), by a look at its name (files the listing did not find). A file
+// whose probe could not tell counts as unknown, one gone meanwhile as gone.
+enum Found { kFree, kInUse, kUnknown, kGone, kFoundKinds };
+
+// What the merged snapshot, the next scan's old one, keeps of the file.
+enum class Keep {
+  kNothing,     // not known: met as added if it is there next time
+  kProbe,       // as the probe found it, settled
+  kNew,         // as listed
+  kNewInUse,    // as listed, with the in-use size mark: met as resized
+  kNewEmptied,  // as listed, with the emptied mark: met as added, or deleted
+  kOld,         // as the old snapshot had it: the same change is met again
+};
+
+struct Rule {
+  Keep keep;
+  int flag;      // the action letter whose start it makes (kFlagAdd...), or -1
+  bool pending;  // look again soon, even if the folder signals nothing more
+};
+
+// Every outcome's rules in one place; the README's outcome table mirrors
+// it. Three rules hold throughout: a file is started for with "-D" only
+// once it is known to be gone, never while it is there or unknown; a file
+// is started for with "-A" or "-U" only when a probe found it whole; and a
+// file that was once reported keeps a record until its deletion is
+// reported, so that a later deletion is never lost. A file found in no
+// state that settles it stays pending.
+constexpr Rule kRules[kOutcomes][kFoundKinds] = {
+    // free (for Delete: there)       in use                        unknown gone
+    {{Keep::kOld, -1, false},
+     {Keep::kOld, -1, false},
+     {Keep::kOld, -1, true},
+     {Keep::kNothing, kFlagDelete, false}},
+    {{Keep::kProbe, kFlagAdd, false},
+     {Keep::kNothing, -1, true},
+     {Keep::kNothing, -1, true},
+     {Keep::kNothing, -1, false}},
+    {{Keep::kNew, -1, false},
+     {Keep::kNew, -1, false},
+     {Keep::kNew, -1, false},
+     {Keep::kNew, -1, false}},
+    {{Keep::kProbe, kFlagAdd, false},
+     {Keep::kNewInUse, -1, true},
+     {Keep::kNewInUse, -1, true},
+     {Keep::kOld, -1, true}},
+    {{Keep::kNewEmptied, -1, true},
+     {Keep::kNewEmptied, -1, true},
+     {Keep::kNewEmptied, -1, true},
+     {Keep::kNewEmptied, -1, true}},
+    {{Keep::kProbe, kFlagUpdate, false},
+     {Keep::kOld, -1, true},
+     {Keep::kOld, -1, true},
+     {Keep::kOld, -1, true}},
+};
+
+Found FoundOf(os::ProbeResult result) {
+  switch (result) {
+    case os::ProbeResult::kFree:
+      return kFree;
+    case os::ProbeResult::kInUse:
+      return kInUse;
+    case os::ProbeResult::kGone:
+      return kGone;
+    case os::ProbeResult::kNoInformation:
+      break;
+  }
+  return kUnknown;
 }
 
-// A probed file found free: its probe record goes to the merged snapshot,
-// and the program is started for it when the entry's flag at `flag` is
-// set. False: nothing is left pending.
-bool HandOn(const ThreadControlEntry& entry, unsigned char* probe, SnapshotWriter* merged, int flag,
-            ChangeKind change, const unsigned char* record) {
-  WriteSnapshotRecord(merged, probe);
-  if (HasFlag(entry, flag)) Launch(entry, change, record);
-  return false;
+// The file's records as the handler has them: the old snapshot's, the
+// listing's and the probe's, each null where there is none.
+struct Records {
+  const unsigned char* oldRecord;
+  const unsigned char* newRecord;
+  const unsigned char* probe;
+};
+
+void WriteMarked(SnapshotWriter* merged, const unsigned char* record, const char* mark) {
+  unsigned char copy[kRecordLength];
+  std::memcpy(copy, record, kRecordLength);
+  if (mark != nullptr) std::memcpy(copy + kSizeOffset, mark, kSizeLength);
+  WriteSnapshotRecord(merged, copy);
+}
+
+// Does what the rule of `outcome` for a file found so says: the record for
+// the merged snapshot first, then the start. True when the file is left
+// pending.
+bool Apply(const ThreadControlEntry& entry, Outcome outcome, Found found, const Records& records,
+           SnapshotWriter* merged) {
+  const Rule& rule = kRules[outcome][found];
+  switch (rule.keep) {
+    case Keep::kNothing:
+      break;
+    case Keep::kProbe:
+      WriteMarked(merged, records.probe, nullptr);
+      break;
+    case Keep::kNew:
+      WriteMarked(merged, records.newRecord, nullptr);
+      break;
+    case Keep::kNewInUse:
+      WriteMarked(merged, records.newRecord, kInUseSizeMark);
+      break;
+    case Keep::kNewEmptied:
+      WriteMarked(merged, records.newRecord, kEmptiedSizeMark);
+      break;
+    case Keep::kOld:
+      WriteMarked(merged, records.oldRecord, nullptr);
+      break;
+  }
+  if (rule.flag >= 0 && HasFlag(entry, rule.flag)) {
+    // The name is the same in both records; an update is built from the
+    // old one, a deletion can only be.
+    const unsigned char* named =
+        outcome == kDelete || outcome == kChangeDate ? records.oldRecord : records.newRecord;
+    ChangeKind change = rule.flag == kFlagDelete   ? ChangeKind::kDelete
+                        : rule.flag == kFlagUpdate ? ChangeKind::kUpdate
+                                                   : ChangeKind::kAddition;
+    Command command;
+    BuildCommand(entry, change, named, &command);
+    LaunchCommand(entry, command);
+  }
+  return rule.pending;
 }
 
 // The size field's decimal value is 0 (an optional sign, then digits).
@@ -98,22 +214,51 @@ bool SizeFieldIsZero(const unsigned char* record) {
   return std::strtol(reinterpret_cast<const char*>(record + kSizeOffset), nullptr, 10) == 0;
 }
 
+// Whether a file the listing did not find is really gone. The path may be
+// longer than any path handed on: the folder and the longest name fit.
+Found LookForFile(const ThreadControlEntry& entry, const char* name, int* error) {
+  char path[2 * kNameCapacity];
+  std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
+  switch (os::CheckFileState(path)) {
+    case os::FileState::kPresent:
+      return kFree;
+    case os::FileState::kAbsent:
+      return kGone;
+    case os::FileState::kUnknown:
+      break;
+  }
+  *error = os::LastError();
+  return kUnknown;
+}
+
 }  // namespace
 
 bool CheckNowUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kChange, entry, name, probeRecord);
+  return Probe(ProbeKind::kChange, entry, name, probeRecord) != os::ProbeResult::kFree;
 }
 
 bool CheckNowAddUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord) {
-  return Probe(ProbeKind::kAddition, entry, name, probeRecord);
+  return Probe(ProbeKind::kAddition, entry, name, probeRecord) != os::ProbeResult::kFree;
 }
 
-bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord) {
+bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                  SnapshotWriter* merged) {
   const int index = entry.index;
   TrimmedName name(oldRecord);
-  LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
-  if (HasFlag(entry, kFlagDelete)) Launch(entry, ChangeKind::kDelete, oldRecord);
-  return false;
+  // The listing can miss a file that is there: one past the 3000th, or
+  // one made again since. Only a file that is gone is reported gone.
+  int error = 0;
+  Found found = LookForFile(entry, name.text, &error);
+  if (found == kGone) {
+    LogF("(%02d)...      -s- Action(%s):Delete  (%s)", index, entry.actionFlags, name.text);
+  } else if (found == kUnknown) {
+    LogF("(%02d)...      -s- Action(%s):Delete  (%s) not confirmed. Error(%d)", index,
+         entry.actionFlags, name.text, error);
+  } else if (HasFlag(entry, kFlagTrace)) {
+    LogF("(%02d)...      -s- Action(%s):NotListed(%s) still there.", index, entry.actionFlags,
+         name.text);
+  }
+  return Apply(entry, kDelete, found, Records{oldRecord, nullptr, nullptr}, merged);
 }
 
 bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRecord,
@@ -121,58 +266,42 @@ bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRec
   const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowAddUse(entry, name.text, probe)) {
+  Found found = FoundOf(Probe(ProbeKind::kAddition, entry, name.text, probe));
+  if (found == kInUse || found == kUnknown) {
     LogF("(%02d)...      -s- File addition. (%s) in use.", index, name.text);
-    return true;
-  }
-  if (HasFlag(entry, kFlagTrace)) {
+  } else if (found == kFree && HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action(%s):Addition (%s)", index, entry.actionFlags, name.text);
   }
-  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
+  return Apply(entry, kAddition, found, Records{nullptr, newRecord, probe}, merged);
 }
 
 bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
                       const unsigned char* newRecord, SnapshotWriter* merged) {
-  const int index = entry.index;
   if (HasFlag(entry, kFlagTrace)) {
     TrimmedName name(newRecord);
-    LogF("(%02d)...      -s- Action (%s):NonChanged(%s)", index, entry.actionFlags, name.text);
+    LogF("(%02d)...      -s- Action (%s):NonChanged(%s)", entry.index, entry.actionFlags,
+         name.text);
   }
-  unsigned char copy[kRecordLength];
-  std::memcpy(copy, newRecord, kRecordLength);
-  WriteSnapshotRecord(merged, copy);
-  return false;
+  return Apply(entry, kNonChanged, kFree, Records{nullptr, newRecord, nullptr}, merged);
 }
 
-bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* /*oldRecord*/,
+bool ActionChangeSize(const ThreadControlEntry& entry, const unsigned char* oldRecord,
                       const unsigned char* newRecord, SnapshotWriter* merged) {
   const int index = entry.index;
   TrimmedName name(newRecord);
   if (SizeFieldIsZero(newRecord)) {
     LogF("(%02d)...      -s- Action (%s):ChangeSize(zero)(%s)", index, entry.actionFlags,
          name.text);
-    return true;
+    return Apply(entry, kEmptied, kFree, Records{oldRecord, newRecord, nullptr}, merged);
   }
-  const bool trace = HasFlag(entry, kFlagTrace);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(entry, name.text, probe)) {
-    if (trace) {
-      LogF("(%02d)...      -s- Action (%s):ChangeSize(Use)(%s)", index, entry.actionFlags,
-           name.text);
-    }
-    unsigned char marked[kRecordLength];
-    std::memcpy(marked, newRecord, kRecordLength);
-    std::memcpy(marked + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark);
-    WriteSnapshotRecord(merged, marked);
-    // Still being written: settled by a later scan, which must come even
-    // if closing the file raises no notification.
-    return true;
-  }
-  if (trace) {
-    LogF("(%02d)...      -s- Action (%s):ChangeSize(---)(%s)", index, entry.actionFlags, name.text);
+  Found found = FoundOf(Probe(ProbeKind::kChange, entry, name.text, probe));
+  if (HasFlag(entry, kFlagTrace) && found != kGone) {
+    LogF("(%02d)...      -s- Action (%s):ChangeSize(%s)(%s)", index, entry.actionFlags,
+         found == kFree ? "---" : "Use", name.text);
   }
   // A file whose size changed is handed on as an addition, never as "-U".
-  return HandOn(entry, probe, merged, kFlagAdd, ChangeKind::kAddition, newRecord);
+  return Apply(entry, kChangeSize, found, Records{oldRecord, newRecord, probe}, merged);
 }
 
 bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldRecord,
@@ -180,22 +309,18 @@ bool ActionChangeDate(const ThreadControlEntry& entry, const unsigned char* oldR
   const int index = entry.index;
   TrimmedName name(newRecord);
   unsigned char probe[kRecordLength];
-  if (CheckNowUse(entry, name.text, probe)) {
-    LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
+  Found found = FoundOf(Probe(ProbeKind::kChange, entry, name.text, probe));
+  if (found == kInUse || found == kUnknown) {
     // Setting a time through an open handle (touch, cp, editors) is the
     // common case here. The old record stays, so that the scan that finds
     // the file free meets the same change again and reports it once as
     // "-U"; left out, the file would come back as an addition ("-A"), and
     // an entry that asks for updates only would never hear of it.
-    unsigned char kept[kRecordLength];
-    std::memcpy(kept, oldRecord, kRecordLength);
-    WriteSnapshotRecord(merged, kept);
-    return true;
-  }
-  if (HasFlag(entry, kFlagTrace)) {
+    LogF("(%02d)...      -s- Action (%s):Logical error(%s)", index, entry.actionFlags, name.text);
+  } else if (found == kFree && HasFlag(entry, kFlagTrace)) {
     LogF("(%02d)...      -s- Action (%s):ChangeDate(%s)", index, entry.actionFlags, name.text);
   }
-  return HandOn(entry, probe, merged, kFlagUpdate, ChangeKind::kUpdate, oldRecord);
+  return Apply(entry, kChangeDate, found, Records{oldRecord, newRecord, probe}, merged);
 }
 
 }  // namespace wendrake

@@ -14,11 +14,6 @@ namespace wendrake {
 
 struct SnapshotWriter;  // watch/snapshot.h
 
-// The size field of a record written for a file that was in use while its
-// size changed: the next scan treats the file as changed in size, whatever
-// its size, date and time are by then, until a probe finds it free.
-constexpr const char kInUseSizeMark[] = "-00000000001";
-
 // The probes open the entry's folder/`name` exclusively and fill `probeRecord` (bytes
 // 0-96) with the name and the file's current size, date and time, or with
 // zeros when the file is in use. True when it is in use. The two differ
@@ -31,7 +26,8 @@ bool CheckNowAddUse(const ThreadControlEntry& entry, const char* name, unsigned 
 // (in use at its addition or at a change, or emptied): the watcher must
 // then meet it again even if the folder signals nothing more, since
 // closing a file raises no notification on some systems.
-bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord);
+bool ActionDelete(const ThreadControlEntry& entry, const unsigned char* oldRecord,
+                  SnapshotWriter* merged);
 bool ActionAddition(const ThreadControlEntry& entry, const unsigned char* newRecord,
                     SnapshotWriter* merged);
 bool ActionNonChanged(const ThreadControlEntry& entry, const unsigned char* oldRecord,

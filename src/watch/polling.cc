@@ -58,7 +58,10 @@ bool StartPolling(const ThreadControlEntry& entry) {
   // The first listing is the one arming took, kept only in its file.
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
-  polled.last = ReadListing(names.oldName);
+  int detail = 0;
+  if (LoadOldSnapshot(names.oldName, &polled.last, &detail) != OldSnapshot::kSound) {
+    polled.last = Listing{};
+  }
   return true;
 }
 

@@ -44,6 +44,7 @@ class ScanFixture : public ::testing::Test {
     AddTableEntry(action, folder_.c_str(), testing::HelperProgram("open_probe").c_str(),
                   start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
+    memory_ = ScanMemory();
     PutFileNamesInDir(1, "KSFF01O.txt", folder_.c_str());
     seen_ = testing::CurrentLogTexts().size();
   }
@@ -51,7 +52,7 @@ class ScanFixture : public ::testing::Test {
   // Runs one scan; returns the log lines it wrote, and notes whether it
   // left a file pending, and which.
   Lines Scan() {
-    pending_ = ScanFolder(EntryAt(1), &left_);
+    pending_ = ScanFolder(EntryAt(1), &left_, &memory_);
     Lines texts = testing::CurrentLogTexts();
     Lines added(texts.begin() + static_cast<std::ptrdiff_t>(seen_), texts.end());
     seen_ = texts.size();
@@ -84,6 +85,7 @@ class ScanFixture : public ::testing::Test {
   std::size_t seen_ = 0;
   bool pending_ = false;
   PendingFiles left_ = {};
+  ScanMemory memory_;  // the watcher's, from one scan to the next
 };
 
 }  // namespace wendrake

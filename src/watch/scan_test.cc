@@ -29,8 +29,10 @@ Lines Masked(Lines lines) {
 class ScanTest : public ScanFixture {
  protected:
   // One file of each outcome, in a folder armed with `action`: kept,
-  // deleted, re-dated (-U), grown (-A), cut to zero, rewritten at the same
-  // time (unchanged), and "C", added, which the unsigned key sorts first;
+  // deleted, re-dated (-U), grown (-A), cut to zero, rewritten to another
+  // size within the same second of its time stamp (-A: a one-second stamp
+  // cannot tell that write apart, its size can), and "C", added, which the
+  // unsigned key sorts first;
   // and two held open by another handle while they change: one grown, which
   // the snapshot keeps with the in-use size mark, and one re-dated, which it
   // keeps with its old record, so that each is handed on once when free.
@@ -102,9 +104,11 @@ TEST_F(ScanTest, EveryOutcomeWithTheFullTrace) {
             kAt + "-s- Action (AUDT):ChangeSize(---)(grown)"} +
       Started("Adition", "grown", "-A") + Moved("redated", "4", "4") +
       Lines{kAt + "-s- CheckNowUse(redated) Now used.",
-            kAt + "-s- Action (AUDT):Logical error(redated)",
-            kAt + "MatchingKey  OLD(same) NEW(same)", kAt + "-s- Action (AUDT):NonChanged(same)"} +
-      Moved("zero", "4", "0") +
+            kAt + "-s- Action (AUDT):Logical error(redated)"} +
+      Moved("same", "4", "8") +
+      Lines{kAt + "-s- CheckNowUse(same) non use.",
+            kAt + "-s- Action (AUDT):ChangeSize(---)(same)"} +
+      Started("Adition", "same", "-A") + Moved("zero", "4", "0") +
       Lines{kAt + "-s- Action (AUDT):ChangeSize(zero)(zero)",
             kAt + "MatchingKey  OLD(zz) NEW(-high-)", kAt + "-s- Action(AUDT):Delete  (zz)"} +
       Started("Delete", "zz", "-D") +
@@ -125,9 +129,10 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
     const Lines logged = {kAt + "-s- Action (" + flags + "):Logical error(redated)",
                           kAt + "-s- Action (" + flags + "):ChangeSize(zero)(zero)",
                           kAt + "-s- Action(" + flags + "):Delete  (zz)"};
-    EXPECT_EQ(Scan(), Started("Adition", "C", "-A") + Started("Update", "dated", "-U") +
-                          Started("Adition", "grown", "-A") + logged +
-                          Started("Delete", "zz", "-D"));
+    EXPECT_EQ(Scan(), (Started("Adition", "C", "-A") + Started("Update", "dated", "-U") +
+                       Started("Adition", "grown", "-A") + Lines{logged[0]} +
+                       Started("Adition", "same", "-A") + Lines{logged[1], logged[2]} +
+                       Started("Delete", "zz", "-D")));
     EXPECT_EQ(Lines(left_.names, left_.names + left_.count), (Lines{"growing", "redated", "zero"}));
     growing_.close();
     redated_.close();
@@ -142,40 +147,68 @@ TEST_F(ScanTest, EachOutcomeStartsTheProgramOnlyWithItsFlag) {
   }
 }
 
-// The snapshot files each scan of a run of changes leaves: the old one holds
-// the records of the files handed on, byte for byte those of a listing of
-// the folder once nothing is pending, and nothing of a longer snapshot
-// before it or of what the other two held; those two wait there empty.
-// A file still being written, or cut to zero, is left out and pending on
-// its own. A listing that cannot reach the disk (a full one) leaves the old
-// snapshot as it was and the scan pending: matched, it would report every
-// file there as deleted.
+// The snapshot files each scan of a run of changes leaves, and what it
+// starts: the old one holds the records of the files handed on, byte for
+// byte those of a listing of the folder once nothing is pending, and
+// nothing of a longer snapshot before it or of what the other two held;
+// those two wait there empty. A file still being written is left out and
+// pending on its own; one cut to zero is kept with the emptied mark, so
+// that its deletion is still reported. A listing that cannot reach the
+// disk leaves the old snapshot as it was and the scan pending: matched, it
+// would report every file there as deleted. A merged snapshot that cannot
+// (a folder in its way) is kept in memory, so that its starts are not
+// made again. An old snapshot gone or damaged makes the listing the
+// baseline, reporting nothing.
 TEST_F(ScanTest, EachScanLeavesTheOldSnapshotAsTheListingAndTheOthersEmpty) {
   for (const char* name : {"a", "b", "c"}) Write(name, name);
   Arm("AD");
   for (const char* name : {"KSFF01N.txt", "KSFF01T.txt"})
     testing::WriteWholeFile(name, std::string(20 * kRecordLength, 'x'));
   std::ofstream holder;
+  const Lines held = {"a 000000000001", "b 000000000007", "f 000000000001"};
   const struct {
     std::function<void()> change;
+    Lines started;
     Lines old;  // empty: the folder's own listing, nothing pending
   } steps[] = {
-      {[&] { Write("d", "dddd"); }, {}},
-      {[&] { Write("b", "bbbbbbb"), fs::remove(In("c")), fs::remove(In("d")); }, {}},
+      {[&] { Write("d", "dddd"); }, {"Adition(d)"}, {}},
+      {[&] { Write("b", "bbbbbbb"), fs::remove(In("c")), fs::remove(In("d")); },
+       {"Adition(b)", "Delete(c)", "Delete(d)"},
+       {}},
 #ifndef _WIN32
       {[&] { fs::remove("KSFF01N.txt"), fs::create_symlink("/dev/full", "KSFF01N.txt"); },
+       {},
        {"a 000000000001", "b 000000000007"}},
 #endif
-      {[&] { holder.open(In("e")), holder << "eee" << std::flush; },
+      {[&] { fs::remove("KSFF01T.txt"), fs::create_directory("KSFF01T.txt"), Write("f", "f"); },
+       {"Adition(f)"},
        {"a 000000000001", "b 000000000007"}},
-      {[&] { holder.close(); }, {}},
-      {[&] { Write("b", ""), Age("b", 1); }, {"a 000000000001", "e 000000000003"}},
-      {[&] { fs::remove_all(In("")), fs::create_directory(In("")); }, {}},
+      {[&] { fs::remove("KSFF01T.txt"); }, {}, {}},
+      {[&] { holder.open(In("e")), holder << "eee" << std::flush; }, {}, held},
+      {[&] { holder.close(); }, {"Adition(e)"}, {}},
+      {[&] { Write("b", ""), Age("b", 1); },
+       {},
+       {"a 000000000001", "b -00000000002", "e 000000000003", "f 000000000001"}},
+      {[&] { fs::remove(In("b")); }, {"Delete(b)"}, {}},
+      {[&] { fs::remove("KSFF01O.txt"), Write("g", "g"); }, {}, {}},
+      {[&] {
+         std::string old = testing::ReadWholeFile("KSFF01O.txt");
+         testing::WriteWholeFile("KSFF01O.txt", old.insert(kRecordLength + 10, "garbage"));
+       },
+       {},
+       {}},
+      {[&] { fs::remove_all(In("")), fs::create_directory(In("")); },
+       {"Delete(a)", "Delete(e)", "Delete(f)", "Delete(g)"},
+       {}},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(&step - steps);
     step.change();
-    Scan();
+    Lines started;
+    for (const std::string& line : Scan()) {
+      if (line.rfind("(01)... ... ... ... ", 0) == 0) started.push_back(line.substr(20));
+    }
+    EXPECT_EQ(started, step.started);
     EXPECT_EQ(pending_, !step.old.empty());
     if (pending_) {
       EXPECT_EQ(OldSnapshot(), step.old);
@@ -191,9 +224,9 @@ TEST_F(ScanTest, EachScanLeavesTheOldSnapshotAsTheListingAndTheOthersEmpty) {
 // (a record of "a" whose fields have lost their NULs, then one whose key
 // lies above the high value), and files its probes cannot have: one gone,
 // a folder, and a path that would not fit, never cut to name another file.
-// The scan runs and says so, ends, traces only each field's own bytes and
-// drops what it cannot place; the probes call the file in use and make
-// nothing.
+// The scan runs and says so, ends, and hands no damaged record to an
+// outcome: the folder as listed is the baseline. The probes make nothing,
+// and call the gone file gone and the others in use.
 TEST_F(ScanTest, ScanOverWhatItCannotUseEnds) {
   Write("a", "1");
   Arm("T");
@@ -213,15 +246,16 @@ TEST_F(ScanTest, ScanOverWhatItCannotUseEnds) {
   std::snprintf(farAway.folder, sizeof farAway.folder, "%s", std::string(255, 'f').c_str());
   CheckNowUse(farAway, "name", probe);
   Lines lines = Scan();
-  EXPECT_EQ(
-      lines.at(9),
-      "(01)... ... ... Old FileName(a) (Size:999999999999) (Date:9999999999) (Time:99999999)");
+  EXPECT_EQ(lines.at(6),
+            "(01)... Old snapshot damaged(KSFF01O.txt) Record(1) -the folder as listed now is the "
+            "baseline; nothing reported.");
+  EXPECT_EQ(lines.size(), 11u) << ::testing::PrintToString(lines);
   lines.resize(5);
-  EXPECT_EQ(lines,
-            (Lines{kAt + "-s- CheckNowAddUse(gone.dat) Now used.",
-                   kAt + "-s- CheckNowAddUse(sub) Now used.",
-                   kAt + "-s- CheckNowUse(name) Path too long.", kAt + "-s- ENQ(KSFF01) OpenMutex",
-                   kAt + "-e- error(FALSE OpenMutex) -error. -error."}));
+  EXPECT_EQ(
+      lines,
+      (Lines{kAt + "-s- CheckNowAddUse(gone.dat) gone.", kAt + "-s- CheckNowAddUse(sub) Now used.",
+             kAt + "-s- CheckNowUse(name) Path too long.", kAt + "-s- ENQ(KSFF01) OpenMutex",
+             kAt + "-e- error(FALSE OpenMutex) -error. -error."}));
   EXPECT_EQ(OldSnapshot(), Lines{"a 000000000001"});
 }
 

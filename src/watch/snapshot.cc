@@ -40,14 +40,13 @@ bool PutDigits(unsigned char* at, int width, long long value) {
   return value == 0;
 }
 
-void PutSize(unsigned char* record, std::int32_t size) {
-  if (PutDigits(record + kSizeOffset, kSizeLength, size)) {
-    record[kSizeOffset + kSizeLength] = '\0';
-    return;
-  }
-  char text[32] = {};  // negative: 2 GB and more
-  std::snprintf(text, sizeof text, "%012d", static_cast<int>(size));
-  PutField(record, kSizeOffset, kSizeLength, text);
+// The whole size, not its low 32 bits: read as a signed 32-bit number,
+// 4 GiB - 1 bytes would print as the in-use mark, and a size of 2 TB could
+// not be told from one of 3 TB.
+void PutSize(unsigned char* record, std::uint64_t size) {
+  if (size > kLargestRecordedSize) size = kLargestRecordedSize;
+  PutDigits(record + kSizeOffset, kSizeLength, static_cast<long long>(size));
+  record[kSizeOffset + kSizeLength] = '\0';
 }
 
 void PutDateTime(unsigned char* record, const os::LocalTime& when) {
@@ -89,16 +88,13 @@ NameFit CheckName(const os::DirEntry& entry) {
   return NameFit::kFits;
 }
 
-// Writes the records to the snapshot file, made if it is not there, all of
-// them with one write call: they lie in the table just as the file holds
-// them, line ends included. Whatever the file held beyond them is cut off
-// after the write rather than emptied before it, so that it holds exactly
-// this listing: ext4 writes a file that was cut to nothing out to the disk
-// as it is closed (auto_da_alloc), and the scan would wait for that before
-// its first start.
-// 0, or the system's error code when the file cannot be opened or written
-// whole.
-int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records, int count) {
+// The records go with one write call: they lie in the table just as the
+// file holds them, line ends included. Whatever the file held beyond them
+// is cut off after the write rather than emptied before it, so that it
+// holds exactly these records: ext4 writes a file that was cut to nothing
+// out to the disk as it is closed (auto_da_alloc), and the scan would wait
+// for that before its first start.
+int WriteRecords(const char* snapshotFileName, const unsigned char* records, int count) {
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead | os::kAccessWrite,
                                  os::kShareRead, os::kOpenAlways);
   if (file == os::kInvalidHandle) return os::LastError();
@@ -111,15 +107,6 @@ int WriteSnapshotFile(const char* snapshotFileName, const unsigned char* records
   }
   os::FileClose(file);
   return error;
-}
-
-// The end of a snapshot file: the high-value key, above every real one,
-// makes the matching drain the other file. Bytes 64 on keep what they
-// held, and the flag is never set back.
-void MarkEnd(unsigned char* record, int* endFlag) {
-  std::memset(record, kHighValue, kKeyLength - 1);
-  record[kKeyLength - 1] = '\0';
-  *endFlag = -1;
 }
 
 }  // namespace
@@ -171,13 +158,31 @@ bool IsOwnFileName(const OwnFileNames& own, const char* name) {
   return false;
 }
 
+// What a listing logs: nothing at all for a quiet look, the files it
+// leaves out, and with `trace` also what is neither file nor folder.
+// `lastFailure` as for PutFileNamesInDir.
+struct ListingLog {
+  bool logged;
+  bool trace;
+  int* lastFailure;
+};
+
+void LogListingFailure(int index, const ListingLog& log, int error) {
+  if (!log.logged) return;
+  if (log.lastFailure != nullptr) {
+    if (*log.lastFailure == error) return;
+    *log.lastFailure = error;
+  }
+  LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
+}
+
 // Lists the files of `folder` into `table`, sorted, bytes 97 and 98 set:
-// the records just as a snapshot file holds them. Returns their count, or
-// -1 when the folder cannot be listed. With `logged` false nothing is
-// written to the log, not even the files left out.
-int ListFolder(int index, const char* folder, unsigned char* table, bool logged) {
+// the records just as a snapshot file holds them. Returns their count (0
+// for a folder that is not there), or -1 when the folder could not be
+// listed whole: what it holds is then not known.
+int ListFolder(int index, const char* folder, unsigned char* table, const ListingLog& log) {
   if (std::strlen(folder) + kSearchPatternSuffix >= kSearchPatternCapacity) {
-    if (logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::PathTooLongError());
+    LogListingFailure(index, log, os::PathTooLongError());
     return -1;
   }
   // The start directory also holds this system's own files, which each
@@ -189,25 +194,40 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
   os::DirEntry entry;
   os::Handle search = os::DirSearchFirst(folder, &entry);
   if (search == os::kInvalidHandle) {
-    if (logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
-    return -1;
+    int error = os::LastError();
+    // Logged every time, as the folder's absence always was: its watch
+    // wakes only when it comes and goes.
+    if (log.logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
+    // Only a folder that is not there is known to hold nothing. One that
+    // cannot be read (no permission, a share that dropped) holds what it
+    // held: taken as empty, each of its files would be reported deleted.
+    return os::FolderGone(error) ? 0 : -1;
   }
-  do {
+  os::DirStep step = os::DirStep::kEntry;
+  for (; step == os::DirStep::kEntry; step = os::DirSearchNext(search, &entry)) {
     if (entry.isDirectory) continue;  // ".", ".." and every sub-folder
     if (ownFiles && IsOwnFileName(own, entry.name)) continue;
+    if (entry.isSpecial) {
+      // Nothing to hand on, and a probe could never settle it: it would be
+      // looked at again, with a line, for as long as it is there.
+      if (log.trace) LogF("(%02d)... PutFileNamesInDir. Not a file(%s)", index, entry.name);
+      continue;
+    }
     switch (CheckName(entry)) {
       case NameFit::kTooLong:
         // A cut name would collide with others and start the program for a
         // path that does not exist, so the file stays out of the snapshot.
-        if (logged) LogF("(%02d)... PutFileNamesInDir. Name too long(%s)", index, entry.name);
+        if (log.logged) LogF("(%02d)... PutFileNamesInDir. Name too long(%s)", index, entry.name);
         continue;
       case NameFit::kBlankEdged:
-        if (logged) LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
+        if (log.logged) {
+          LogF("(%02d)... PutFileNamesInDir. Name blank-edged(%s)", index, entry.name);
+        }
         continue;
       case NameFit::kNotInCodePage:
         // Its probe could never open it: it would be "in use" at every
         // scan and re-check for good, and never handed on.
-        if (logged) {
+        if (log.logged) {
           LogF("(%02d)... PutFileNamesInDir. Name not in code page(%s)", index, entry.name);
         }
         continue;
@@ -215,16 +235,22 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
         break;
     }
     if (count >= kListingCapacity) {
-      if (logged) {
+      if (log.logged) {
         LogF("(%02d)... PutFileNamesInDir. Table max ovser. max(%d)", index, kListingCapacity);
       }
       continue;
     }
     FillSnapshotRecord(table + static_cast<std::size_t>(count) * kRecordLength, entry.name,
-                       entry.sizeLow, entry.lastWrite);
+                       entry.size, entry.lastWrite);
     ++count;
-  } while (os::DirSearchNext(search, &entry));  // any failure ends the listing, unlogged
+  }
+  int error = os::LastError();
   os::DirSearchClose(search);
+  if (step == os::DirStep::kFailed) {
+    // Cut short, the listing lacks files that are there.
+    LogListingFailure(index, log, error);
+    return -1;
+  }
 
   unsigned char scratch[kRecordLength];
   SortRecords(SortDescriptor{kRecordLength, count, 1, kKeyLength}, scratch, table);
@@ -236,68 +262,150 @@ int ListFolder(int index, const char* folder, unsigned char* table, bool logged)
   return count;
 }
 
-// The table belongs to its call alone: both watchers and the main thread
-// may list at once, and 297 KB is too much for a thread's stack. It is set
-// aside once per listing; nothing is allocated per file.
-std::unique_ptr<unsigned char[]> NewListingTable() {
-  return std::unique_ptr<unsigned char[]>(
-      new (std::nothrow) unsigned char[static_cast<std::size_t>(kListingCapacity) * kRecordLength]);
+// A size field this system writes: twelve digits, or one of the marks.
+bool SoundSizeField(const unsigned char* field) {
+  if (std::memcmp(field, kInUseSizeMark, kSizeLength) == 0 ||
+      std::memcmp(field, kEmptiedSizeMark, kSizeLength) == 0) {
+    return true;
+  }
+  for (int i = 0; i < kSizeLength; ++i) {
+    if (field[i] < '0' || field[i] > '9') return false;
+  }
+  return true;
 }
+
+// A whole record as this system writes one: a name that does not start
+// with a blank and holds no NUL, each field's NUL in its place, a size as
+// PutSize or a mark writes it, and the line end. Date and time are only
+// held to their places: a clock past the year 9999 writes them cut.
+bool SoundRecord(const unsigned char* record) {
+  if (record[0] == ' ' || std::memchr(record, '\0', kNameLength) != nullptr) return false;
+  for (int offset : {kNameLength, kSizeOffset + kSizeLength, kDateOffset + kDateLength,
+                     kTimeOffset + kTimeLength}) {
+    if (record[offset] != '\0') return false;
+  }
+  if (std::memchr(record + kDateOffset, '\0', kDateLength) != nullptr ||
+      std::memchr(record + kTimeOffset, '\0', kTimeLength) != nullptr) {
+    return false;
+  }
+  return SoundSizeField(record + kSizeOffset) && record[kCrOffset] == '\r' &&
+         record[kLfOffset] == '\n';
+}
+
+// An old snapshot larger than this is no snapshot of a folder this system
+// lists: the merged snapshot holds at most the listed files and the old
+// records of files still there that a full listing left out.
+constexpr int kOldSnapshotLimit = 100 * kListingCapacity;
 
 }  // namespace
 
-bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder, Listing* kept) {
-  std::unique_ptr<unsigned char[]> table = NewListingTable();
-  if (!table) {
-    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, os::LastError());
-    WriteSnapshotFile(snapshotFileName, nullptr, 0);
-    return false;
-  }
-  int count = ListFolder(index, folder, table.get(), true);
-  if (count < 0) count = 0;
-  int error = WriteSnapshotFile(snapshotFileName, table.get(), count);
-  if (error == 0) {
-    if (kept != nullptr) *kept = Listing{std::move(table), count};
-    return true;
-  }
-  LogF("(%02d)... PutFileNamesInDir. Write error(%s) Error(%d)", index, snapshotFileName, error);
-  return false;
-}
-
-Listing ReadListing(const char* snapshotFileName) {
-  Listing listing{NewListingTable(), 0};
-  if (!listing.records) return listing;
-  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
-                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
-  if (file == os::kInvalidHandle) return listing;
-  const std::size_t capacity = static_cast<std::size_t>(kListingCapacity) * kRecordLength;
-  std::size_t filled = 0;
-  while (filled < capacity) {
-    long got = os::FileRead(file, listing.records.get() + filled, capacity - filled);
-    if (got <= 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  os::FileClose(file);
-  listing.count = static_cast<int>(filled / kRecordLength);
+Listing NewListing(int capacity) {
+  Listing listing;
+  if (capacity < 1) capacity = 1;
+  listing.records.reset(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(capacity) * kRecordLength]);
+  if (listing.records) listing.capacity = capacity;
   return listing;
 }
 
+bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder, Listing* kept,
+                       bool trace, int* lastFailure) {
+  // The table belongs to its call alone: both watchers and the main thread
+  // may list at once, and 297 KB is too much for a thread's stack. It is
+  // set aside once per listing; nothing is allocated per file.
+  Listing listing = NewListing(kListingCapacity);
+  const ListingLog log{true, trace, lastFailure};
+  if (listing.capacity == 0) {
+    LogListingFailure(index, log, os::LastError());
+    return false;
+  }
+  int count = ListFolder(index, folder, listing.records.get(), log);
+  if (count < 0) return false;
+  listing.count = count;
+  int error = WriteSnapshotFile(snapshotFileName, listing);
+  if (error != 0) {
+    if (lastFailure == nullptr || *lastFailure != error) {
+      LogF("(%02d)... PutFileNamesInDir. Write error(%s) Error(%d)", index, snapshotFileName,
+           error);
+    }
+    if (lastFailure != nullptr) *lastFailure = error;
+    return false;
+  }
+  if (lastFailure != nullptr) *lastFailure = 0;
+  if (kept != nullptr) *kept = std::move(listing);
+  return true;
+}
+
+int WriteSnapshotFile(const char* snapshotFileName, const Listing& records) {
+  return WriteRecords(snapshotFileName, records.records.get(), records.count);
+}
+
+OldSnapshot LoadOldSnapshot(const char* snapshotFileName, Listing* old, int* detail) {
+  *detail = 0;
+  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
+                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
+  if (file == os::kInvalidHandle) {
+    *detail = os::LastError();
+    if (os::CheckFileState(snapshotFileName) != os::FileState::kAbsent) {
+      return OldSnapshot::kUnreadable;
+    }
+    *detail = 0;
+    return OldSnapshot::kMissing;
+  }
+  *old = NewListing(kListingCapacity);
+  std::size_t filled = 0;
+  long got = 0;
+  while (old->capacity > 0) {
+    std::size_t room = static_cast<std::size_t>(old->capacity) * kRecordLength - filled;
+    if (room == 0) {
+      if (old->capacity >= kOldSnapshotLimit) break;
+      Listing larger = NewListing(old->capacity * 2);
+      if (larger.capacity == 0) break;
+      std::memcpy(larger.records.get(), old->records.get(), filled);
+      *old = std::move(larger);
+      continue;
+    }
+    got = os::FileRead(file, old->records.get() + filled, room);
+    if (got <= 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  int error = os::LastError();
+  os::FileClose(file);
+  if (old->capacity == 0 || got < 0) {
+    *detail = error;
+    return OldSnapshot::kUnreadable;
+  }
+  old->count = static_cast<int>(filled / kRecordLength);
+  if (got > 0 || filled % kRecordLength != 0) {
+    // Past the limit, or a part record at the end.
+    *detail = old->count + 1;
+    return OldSnapshot::kDamaged;
+  }
+  for (int i = 0; i < old->count; ++i) {
+    const unsigned char* record = RecordAt(*old, i);
+    if (!SoundRecord(record) || (i > 0 && CompareKeys(RecordAt(*old, i - 1), record) >= 0)) {
+      *detail = i + 1;
+      return OldSnapshot::kDamaged;
+    }
+  }
+  return OldSnapshot::kSound;
+}
+
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
-  std::unique_ptr<unsigned char[]> table = NewListingTable();
-  if (!table) return false;
-  int count = ListFolder(0, folder, table.get(), false);
-  // A folder that cannot be listed is taken as empty, as a scan takes it:
-  // an empty drive root (no "." or ".." to list on Windows) or a folder
-  // that stays missing would otherwise cost a scan and its error line on
-  // every timed wake, while a scan would find nothing new.
-  if (count < 0) count = 0;
+  Listing listing = NewListing(kListingCapacity);
+  if (listing.capacity == 0) return false;
+  // A folder that is not there is taken as empty, as a scan takes it: a
+  // folder that stays missing would otherwise cost a scan and its error
+  // line on every timed wake, while a scan would find nothing new.
+  int count = ListFolder(0, folder, listing.records.get(), ListingLog{false, false, nullptr});
+  if (count < 0) return false;
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
                                  os::kShareRead | os::kShareWrite, os::kOpenExisting);
   if (file == os::kInvalidHandle) return false;
   const std::size_t expected = static_cast<std::size_t>(count) * kRecordLength;
   std::size_t compared = 0;
   bool same = true;
-  unsigned char block[kSnapshotBlockLength];
+  unsigned char block[64 * kRecordLength];
   for (;;) {
     long got = os::FileRead(file, block, sizeof block);
     if (got <= 0) {
@@ -305,7 +413,8 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
       break;
     }
     std::size_t length = static_cast<std::size_t>(got);
-    if (compared + length > expected || std::memcmp(block, table.get() + compared, length) != 0) {
+    if (compared + length > expected ||
+        std::memcmp(block, listing.records.get() + compared, length) != 0) {
       same = false;
       break;
     }
@@ -342,71 +451,27 @@ void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsig
   } while (gap > 1);
 }
 
-void StartSnapshotReader(SnapshotReader* reader, os::Handle file) {
-  reader->file = file;
-  reader->next = 0;
-  reader->filled = 0;
-}
-
-void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endFlag) {
-  int left = reader->filled - reader->next;
-  if (left < kRecordLength) {
-    // What is left goes to the front, and the block is filled up behind it
-    // until it holds a whole record or the file has nothing more: a short
-    // record is only ever the file's last.
-    std::memmove(reader->block, reader->block + reader->next, static_cast<std::size_t>(left));
-    reader->next = 0;
-    reader->filled = left;
-    while (reader->filled < kRecordLength) {
-      long got = os::FileRead(reader->file, reader->block + reader->filled,
-                              static_cast<std::size_t>(kSnapshotBlockLength - reader->filled));
-      if (got <= 0) break;
-      reader->filled += static_cast<int>(got);
-    }
-    left = reader->filled;
-  }
-  if (left == 0) {
-    MarkEnd(record, endFlag);
-    return;
-  }
-  int length = left < kRecordLength ? left : kRecordLength;
-  std::memcpy(record, reader->block + reader->next, static_cast<std::size_t>(length));
-  reader->next += length;
-}
-
-void StartSnapshotWriter(SnapshotWriter* writer, os::Handle file) {
-  writer->file = file;
-  writer->used = 0;
-}
-
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record) {
   record[kCrOffset] = '\r';
   record[kLfOffset] = '\n';
-  if (writer->used + kRecordLength > kSnapshotBlockLength) FlushSnapshotWriter(writer);
-  std::memcpy(writer->block + writer->used, record, kRecordLength);
-  writer->used += kRecordLength;
-}
-
-void FlushSnapshotWriter(SnapshotWriter* writer) {
-  if (writer->used > 0) {
-    os::FileWrite(writer->file, writer->block, static_cast<std::size_t>(writer->used));
-  }
-  writer->used = 0;
+  Listing& table = *writer->table;
+  // The scan makes room for every record it can write; this only guards.
+  if (table.count >= table.capacity) return;
+  std::memcpy(RecordAt(table, table.count++), record, kRecordLength);
 }
 
 int CompareKeys(const unsigned char* a, const unsigned char* b) {
   return std::memcmp(a, b, kKeyLength);  // unsigned bytes, the first difference decides
 }
 
-void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
+void FillSnapshotRecord(unsigned char* record, const char* name, std::uint64_t size,
                         const os::LocalTime& lastWrite) {
   // "%-63s": the name, at most 63 bytes of it, blank-filled, NUL at byte 63.
   std::size_t length = strnlen(name, kNameLength);
   std::memcpy(record + kNameOffset, name, length);
   std::memset(record + kNameOffset + length, ' ', kNameLength - length);
   record[kNameOffset + kNameLength] = '\0';
-  // The low 32 bits read as signed: 2^31 bytes and more print negative.
-  PutSize(record, static_cast<std::int32_t>(sizeLow));
+  PutSize(record, size);
   PutDateTime(record, lastWrite);
 }
 
@@ -417,15 +482,15 @@ void DeleteFileIfFound(const char* fileName) {
   }
 }
 
-void RenameFile(const char* sourceName, const char* targetName) {
+bool RenameFile(const char* sourceName, const char* targetName) {
   // The rename refuses an existing target, so it goes first; if it cannot
   // be deleted the rename is still tried and reports its own failure.
   if (os::FileExists(targetName) && !os::FileDelete(targetName)) {
     LogF("...ReanameFile. DeleteFile error(%s) Error(%d)", targetName, os::LastError());
   }
-  if (!os::FileRename(sourceName, targetName)) {
-    LogF("...ReanameFile. MoveFile error(%s) Error(%d)", sourceName, os::LastError());
-  }
+  if (os::FileRename(sourceName, targetName)) return true;
+  LogF("...ReanameFile. MoveFile error(%s) Error(%d)", sourceName, os::LastError());
+  return false;
 }
 
 void MakeScanFilesReady(const SnapshotFileNames& names) {
@@ -434,17 +499,19 @@ void MakeScanFilesReady(const SnapshotFileNames& names) {
   }
 }
 
-void RotateSnapshotFiles(const SnapshotFileNames& names) {
+bool RotateSnapshotFiles(const SnapshotFileNames& names) {
   // The merged and the old file trade names, and the old snapshot is
   // emptied below with the new one: no file is deleted or made. Where they
   // cannot trade, one rename; and something in the way (a folder of that
   // name) is met by the steps one by one, each failure with its line.
-  if (!os::FileSwap(names.mergedName, names.oldName) &&
-      !os::FileReplace(names.mergedName, names.oldName)) {
+  bool rotated = os::FileSwap(names.mergedName, names.oldName) ||
+                 os::FileReplace(names.mergedName, names.oldName);
+  if (!rotated) {
     DeleteFileIfFound(names.oldName);
-    RenameFile(names.mergedName, names.oldName);
+    rotated = RenameFile(names.mergedName, names.oldName);
   }
   MakeScanFilesReady(names);
+  return rotated;
 }
 
 }  // namespace wendrake

@@ -38,11 +38,23 @@ struct SortDescriptor {
 // name.
 void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* names);
 
-// A listing as its snapshot file holds it: `count` sorted records.
+// Records in memory, just as a snapshot file holds them: `count` sorted
+// records of kRecordLength bytes in room for `capacity`. A scan holds its
+// listing, the old snapshot and the merged one this way, so that nothing
+// reaches an outcome before the whole old snapshot is known to be sound,
+// and the merged one reaches the disk whole or not at all.
 struct Listing {
   std::unique_ptr<unsigned char[]> records;
   int count = 0;
+  int capacity = 0;
 };
+
+// Room for `capacity` records; none (capacity 0) when memory is short.
+Listing NewListing(int capacity);
+
+inline unsigned char* RecordAt(const Listing& listing, int i) {
+  return listing.records.get() + static_cast<std::size_t>(i) * kRecordLength;
+}
 
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
@@ -50,17 +62,31 @@ struct Listing {
 // that the record cannot give back whole (64 bytes or more, or a blank at
 // either end), or that is not the file's real name (the listing could not
 // spell it in the code page), is left out with a log line, as is every file
-// past the 3000th; a folder that cannot be listed leaves the file empty.
-// False, with a log line, when the listing did not reach the file whole (a
-// full disk): the file then does not stand for the folder. With `kept`, a
-// listing that reached the file is also handed over there, so that a
-// caller that needs it need not read the file back.
+// past the 3000th; so is, with `trace`, anything that is neither a file nor
+// a folder. A folder that is not there lists as empty.
+// False, with a log line, when the listing does not stand for the folder:
+// the folder could not be listed, or listed only in part (no permission, an
+// I/O error, a share gone for a moment), or the file was not written whole
+// (a full disk). With `kept`, a listing that reached the file is also
+// handed over there. With `lastFailure`, a failure with the code it holds is
+// not logged again; it gets the code of this call's failure, or 0.
 bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder,
-                       Listing* kept = nullptr);
+                       Listing* kept = nullptr, bool trace = false, int* lastFailure = nullptr);
 
-// The records of the snapshot file `snapshotFileName`, at most 3000; none
-// when it cannot be read.
-Listing ReadListing(const char* snapshotFileName);
+// Reads the old snapshot `snapshotFileName` whole into `old`, and checks
+// that each record is one this system writes (a name, the NULs and line
+// end in their places, a size of digits or a mark) and that the keys
+// ascend. A record that is not is never handed to an outcome: the whole
+// file is then no picture of the folder. `detail` gets the number of the
+// first damaged record (from 1), or the system's error code of a file that
+// is there but cannot be read.
+enum class OldSnapshot { kSound, kMissing, kDamaged, kUnreadable };
+OldSnapshot LoadOldSnapshot(const char* snapshotFileName, Listing* old, int* detail);
+
+// Writes `records` whole to `snapshotFileName`, made if it is not there and
+// cut after them: 0, or the system's error code when the file could not be
+// opened or written whole.
+int WriteSnapshotFile(const char* snapshotFileName, const Listing& records);
 
 // True when `folder` is the start directory, where the log, the snapshot
 // files and the lock files of this system lie. A listing of it leaves
@@ -69,62 +95,43 @@ bool HoldsOwnFiles(const char* folder);
 
 // True when the files of `folder` are just those of the snapshot file
 // `snapshotFileName`, with the same size, date and time: a fresh scan
-// would find nothing to do. A folder that cannot be listed counts as
-// empty. Writes nothing, not even to the log.
+// would find nothing to do. A folder that is not there counts as empty;
+// one that cannot be listed does not match. Writes nothing, not even to
+// the log.
 bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
 
 // Shell sort in place by the descriptor's key, unsigned byte comparison.
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records);
 
-// The matching reads and writes snapshot files a block of records per call
-// rather than one record per call: a scan of a full folder would otherwise
-// spend more on 9000 system calls of 99 bytes than on listing the folder.
-// The records, their order and their bytes are the same either way.
-constexpr int kSnapshotBlockLength = 64 * kRecordLength;
-
-struct SnapshotReader {
-  os::Handle file;
-  int next;    // the first byte of `block` not yet handed out
-  int filled;  // the bytes read into `block`
-  unsigned char block[kSnapshotBlockLength];
-};
-
-void StartSnapshotReader(SnapshotReader* reader, os::Handle file);
-
-// Reads the next record into `record` (kRecordLength bytes): each call
-// hands out the next 99 bytes, a last short record only its own bytes (the
-// rest of `record` untouched). At the end of the file, or on a read error,
-// puts the high-value key into bytes 0-63 (the rest untouched) and sets
-// *endFlag to -1; it never clears it.
-void ReadSnapshotRecord(SnapshotReader* reader, unsigned char* record, int* endFlag);
-
+// The merged snapshot as the outcomes write it: in memory, in room for
+// every record the scan can write (one per listed file and one per old
+// record at most).
 struct SnapshotWriter {
-  os::Handle file;
-  int used;  // the bytes of `block` not yet written
-  unsigned char block[kSnapshotBlockLength];
+  Listing* table;
 };
 
-void StartSnapshotWriter(SnapshotWriter* writer, os::Handle file);
-
-// Appends the 99-byte record, bytes 97 and 98 set to CR LF, to the file.
-// What is not yet written goes at the next full block or FlushSnapshotWriter;
-// the result of a write is not examined.
+// Appends the 99-byte record, bytes 97 and 98 set to CR LF.
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record);
-void FlushSnapshotWriter(SnapshotWriter* writer);
 
 // Compares two MatchingKeys as unsigned bytes: <0, 0 or >0.
 int CompareKeys(const unsigned char* a, const unsigned char* b);
 
+// The largest size the 12-digit size field holds; larger files are
+// recorded with it. Sizes never print negative, so no real size can be
+// taken for one of the marks.
+constexpr std::uint64_t kLargestRecordedSize = 999999999999ULL;
+
 // Fills bytes 0-96 of `record` from a name, size and local time: the layout
 // shared by the listing and the in-use probes.
-void FillSnapshotRecord(unsigned char* record, const char* name, std::uint32_t sizeLow,
+void FillSnapshotRecord(unsigned char* record, const char* name, std::uint64_t size,
                         const os::LocalTime& lastWrite);
 
 // Deletes `fileName` if it exists; a failed deletion is logged.
 void DeleteFileIfFound(const char* fileName);
 
 // Renames `sourceName` to `targetName`, deleting an existing target first.
-void RenameFile(const char* sourceName, const char* targetName);
+// False, with the failure logged, when the rename failed.
+bool RenameFile(const char* sourceName, const char* targetName);
 
 // Leaves the new and the merged snapshot file there and empty, for the next
 // scan to write into: a file made anew, or cut back from what has reached
@@ -135,8 +142,9 @@ void RenameFile(const char* sourceName, const char* targetName);
 void MakeScanFilesReady(const SnapshotFileNames& names);
 
 // The end of a scan: the merged snapshot becomes the old one, and the new
-// and the merged file are made ready for the next scan.
-void RotateSnapshotFiles(const SnapshotFileNames& names);
+// and the merged file are made ready for the next scan. False, with the
+// failure logged, when the merged file did not take the old one's name.
+bool RotateSnapshotFiles(const SnapshotFileNames& names);
 
 }  // namespace wendrake
 

@@ -7,14 +7,18 @@
 #include <ctime>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "watch/scan_fixture_test.h"
 
 namespace wendrake {
 namespace {
 
 // Lists `folder` as entry 1 and gives the records of the snapshot.
-Lines List(const std::string& folder = "in") {
-  PutFileNamesInDir(1, "KSFF01N.txt", folder.c_str());
+Lines List(const std::string& folder = "in", bool trace = false) {
+  PutFileNamesInDir(1, "KSFF01N.txt", folder.c_str(), nullptr, trace);
   std::string bytes = testing::ReadWholeFile("KSFF01N.txt");
   Lines out;
   for (std::size_t at = 0; at + kRecordLength <= bytes.size(); at += kRecordLength) {
@@ -25,11 +29,12 @@ Lines List(const std::string& folder = "in") {
 
 using SnapshotTest = ScanFixture;
 
-// Files only, in unsigned key order (a high byte sorts last), with the low
-// 32 bits of the size and the local time (the tests run away from UTC on
-// Linux). A name the record cannot give back whole (64 bytes or more, a
-// blank at either end) is left out and logged.
-TEST_F(SnapshotTest, RecordsHoldNameLowSizeBitsAndLocalTimeInUnsignedKeyOrder) {
+// Files only, in unsigned key order (a high byte sorts last), with the whole
+// size (never negative, so never a mark; held at 12 digits) and the local
+// time (the tests run away from UTC on Linux). A name the record cannot
+// give back whole (64 bytes or more, a blank at either end) is left out and
+// logged; so is, with the trace, what is neither file nor folder.
+TEST_F(SnapshotTest, RecordsHoldNameWholeSizeAndLocalTimeInUnsignedKeyOrder) {
   // Two minutes ago, so that the zone's offset then and now agree; the half
   // second must be dropped, not rounded.
   using namespace std::chrono;
@@ -64,9 +69,9 @@ TEST_F(SnapshotTest, RecordsHoldNameLowSizeBitsAndLocalTimeInUnsignedKeyOrder) {
   testing::WriteWholeFile("in/" + tooLong, "");
   Lines log = {"(01)... PutFileNamesInDir. Name blank-edged( lead)",
                "(01)... PutFileNamesInDir. Name too long(" + tooLong + ")"};
-  Lines expected = {record("B.txt", "-02147483648"),  record("a.txt", "000000000000"),
-                    record("a.txt2", "-00000000001"), record("ab", "002147483647"),
-                    record("abc", "000000000000"),    record("in middle", "000000000001"),
+  Lines expected = {record("B.txt", "002147483648"),  record("a.txt", "000000000000"),
+                    record("a.txt2", "004294967295"), record("ab", "002147483647"),
+                    record("abc", "004294967296"),    record("in middle", "000000000001"),
                     record(longest, "000000000000")};
 #ifndef _WIN32  // Windows drops trailing blanks itself, and names are code-page text there
   testing::WriteWholeFile("in/trail ", "");
@@ -74,22 +79,29 @@ TEST_F(SnapshotTest, RecordsHoldNameLowSizeBitsAndLocalTimeInUnsignedKeyOrder) {
   testing::WriteWholeFile("in/\xE9t\xE9", "");
   fs::last_write_time("in/\xE9t\xE9", stamp);
   expected.push_back(record("\xE9t\xE9", "000000000000"));
+  testing::WriteWholeFile("in/huge", "");  // past the field: Wine makes no such file
+  fs::resize_file("in/huge", 3000000000000u);
+  fs::last_write_time("in/huge", stamp);
+  expected.insert(expected.begin() + 5, record("huge", "999999999999"));
+  ASSERT_EQ(mkfifo("in/fifo", 0600), 0);
+  fs::create_symlink("nowhere", "in/dangling");
+  log.insert(log.end(), {"(01)... PutFileNamesInDir. Not a file(dangling)",
+                         "(01)... PutFileNamesInDir. Not a file(fifo)"});
 #endif
-  EXPECT_EQ(List(), expected);
+  EXPECT_EQ(List("in", true), expected);
   Lines logged = testing::CurrentLogTexts();
   std::sort(logged.begin(), logged.end());
   EXPECT_EQ(logged, log);
 }
 
 // At most 3000 files, each further one logged. A folder path with no room
-// for the search pattern is refused, not cut, and the snapshot left from
-// before is emptied all the same.
+// for the search pattern is refused, not cut: no listing of it is written.
 TEST_F(SnapshotTest, ListingKeepsThreeThousandFilesAndLogsEachFurtherOne) {
   for (int i = 0; i < 3002; ++i) testing::WriteWholeFile("in/f" + std::to_string(i), "");
   Lines records = List();
   ASSERT_EQ(records.size(), 3000u);
   EXPECT_TRUE(std::is_sorted(records.begin(), records.end()));
-  EXPECT_EQ(List(std::string(252, 'd')), Lines{});
+  EXPECT_FALSE(PutFileNamesInDir(1, "KSFF01N.txt", std::string(252, 'd').c_str()));
   Lines log(2, "(01)... PutFileNamesInDir. Table max ovser. max(3000)");
   log.push_back("(01)... PutFileNamesInDir. Error(" + std::to_string(os::PathTooLongError()) + ")");
   EXPECT_EQ(testing::CurrentLogTexts(), log);

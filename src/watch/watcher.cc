@@ -50,8 +50,8 @@ bool SameField(const unsigned char* a, const unsigned char* b, int offset, int l
   return std::memcmp(a + offset, b + offset, length + 1) == 0;
 }
 
-bool HasInUseSizeMark(const unsigned char* record) {
-  return std::memcmp(record + kSizeOffset, kInUseSizeMark, sizeof kInUseSizeMark) == 0;
+bool HasMark(const unsigned char* record, const char* mark) {
+  return std::memcmp(record + kSizeOffset, mark, kSizeLength) == 0;
 }
 
 // A lock this thread holds, or nothing: given back at the end of its scope,
@@ -73,20 +73,6 @@ class HeldLock {
 
  private:
   os::Handle lock_ = os::kInvalidHandle;
-};
-
-// A file open for the length of its scope.
-class OpenFile {
- public:
-  explicit OpenFile(os::Handle file) : file_(file) {}
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  ~OpenFile() { os::FileClose(file_); }
-
-  os::Handle get() const { return file_; }
-
- private:
-  os::Handle file_;
 };
 
 // ENQ: the entry's named lock, held across the whole scan so that another
@@ -122,50 +108,54 @@ bool Noted(bool pending, const unsigned char* record, PendingFiles* left) {
   return pending;
 }
 
-// The balance-line pass over the two sorted snapshot files. Returns true
-// when a handler left a file pending, and notes it in `left`.
-bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, SnapshotReader* oldFile,
-                    SnapshotReader* newFile, SnapshotWriter* merged, PendingFiles* left) {
+// The balance-line pass over the two sorted snapshots. Returns true when
+// a handler left a file pending, and notes the files it left in `left`.
+bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, const Listing& old,
+                    const Listing& listed, SnapshotWriter* merged, PendingFiles* left) {
   const int index = entry.index;
-  unsigned char oldRecord[kRecordLength];
-  unsigned char newRecord[kRecordLength];
-  std::memset(oldRecord, 0, sizeof oldRecord);
-  std::memset(newRecord, 0, sizeof newRecord);
-  int oldEnd = 0;
-  int newEnd = 0;
+  // The end of a snapshot as the trace shows it.
+  unsigned char end[kRecordLength] = {};
+  std::memset(end, kHighValue, kKeyLength - 1);
   bool pending = false;
-  ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
-  ReadSnapshotRecord(newFile, newRecord, &newEnd);
-
-  while (oldEnd == 0 || newEnd == 0) {
+  int o = 0;
+  int n = 0;
+  while (o < old.count || n < listed.count) {
     // A stop ends the scan between two files, never in the middle of one.
     if (os::StopRequested()) return pending;
+    const unsigned char* oldRecord = o < old.count ? RecordAt(old, o) : end;
+    const unsigned char* newRecord = n < listed.count ? RecordAt(listed, n) : end;
     if (trace) {
       TraceName oldName(oldRecord);
       TraceName newName(newRecord);
       LogF("(%02d)...      MatchingKey  OLD(%s) NEW(%s)", index, oldName.text, newName.text);
     }
-    // A file at its end only drains the other: a damaged old snapshot may
-    // hold a key at or above the high value, and comparing it with the end
-    // mark would read neither file on, forever.
-    int order = newEnd != 0 ? -1 : oldEnd != 0 ? 1 : CompareKeys(oldRecord, newRecord);
+    // A snapshot at its end only drains the other: a name of 63 bytes of
+    // 0xFF has the end's very key.
+    int order = n == listed.count ? -1 : o == old.count ? 1 : CompareKeys(oldRecord, newRecord);
     if (order < 0) {
-      pending |= ActionDelete(entry, oldRecord);
-      ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
+      pending |= ActionDelete(entry, oldRecord, merged);
+      ++o;
       continue;
     }
     if (order > 0) {
       pending |= Noted(ActionAddition(entry, newRecord, merged), newRecord, left);
-      ReadSnapshotRecord(newFile, newRecord, &newEnd);
+      ++n;
       continue;
     }
-    // A record with the in-use size mark stands for a size change that was
-    // never settled: the file was still being written. It is looked at
-    // again even when its date and time have not moved since, or a file
-    // whose writer stopped before that scan's listing would never be
-    // handed on.
-    if (!HasInUseSizeMark(oldRecord) && SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
-        SameField(oldRecord, newRecord, kTimeOffset, kTimeLength)) {
+    if (HasMark(oldRecord, kEmptiedSizeMark)) {
+      // Cut to zero when last seen, and still there: met as added.
+      pending |= Noted(ActionAddition(entry, newRecord, merged), newRecord, left);
+    } else if (!HasMark(oldRecord, kInUseSizeMark) &&
+               SameField(oldRecord, newRecord, kDateOffset, kDateLength) &&
+               SameField(oldRecord, newRecord, kTimeOffset, kTimeLength) &&
+               SameField(oldRecord, newRecord, kSizeOffset, kSizeLength)) {
+      // A record with the in-use size mark stands for a size change that
+      // was never settled: the file was still being written. It is looked
+      // at again even when its date and time have not moved since, or a
+      // file whose writer stopped before that scan's listing would never
+      // be handed on. The size counts with the same date and time too: the
+      // time is kept to the second, and a file written twice within one
+      // second would otherwise keep its first size for good.
       pending |= ActionNonChanged(entry, oldRecord, newRecord, merged);
     } else {
       if (trace) {
@@ -178,8 +168,8 @@ bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, SnapshotReader*
         pending |= Noted(ActionChangeSize(entry, oldRecord, newRecord, merged), newRecord, left);
       }
     }
-    ReadSnapshotRecord(oldFile, oldRecord, &oldEnd);
-    ReadSnapshotRecord(newFile, newRecord, &newEnd);
+    ++o;
+    ++n;
   }
   return pending;
 }
@@ -187,20 +177,79 @@ bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, SnapshotReader*
 // A wake that would find nothing to do, and so passes without a scan and
 // without a line: in the start directory a wake by this system's own
 // writes, and on a polled folder a timed wake that finds it as it was.
-bool NothingToDo(bool ownFolder, bool polled, os::WaitResult woke, const char* oldSnapshot,
-                 const char* folder) {
+// A merged snapshot not yet written is not in the file to compare with.
+bool NothingToDo(bool ownFolder, bool polled, os::WaitResult woke, const ScanMemory& memory,
+                 const char* oldSnapshot, const char* folder) {
   bool worthALook = (ownFolder && woke == os::WaitResult::kSignalled) ||
                     (polled && woke == os::WaitResult::kTimeout);
-  return worthALook && FolderMatchesSnapshot(oldSnapshot, folder);
+  return worthALook && !memory.hasUnsaved && FolderMatchesSnapshot(oldSnapshot, folder);
 }
 
-os::Handle OpenSnapshot(const char* name, os::Disposition disposition) {
-  return os::FileOpen(name, os::kAccessRead | os::kAccessWrite, os::kShareRead, disposition);
+// Logs a failure of the scan unless the same one was logged last time.
+bool NewFailure(int* last, int error) {
+  if (*last == error) return false;
+  *last = error;
+  return true;
+}
+
+Listing CopyOf(const Listing& listing) {
+  Listing copy = NewListing(listing.count);
+  if (copy.capacity == 0) return copy;
+  std::memcpy(copy.records.get(), listing.records.get(),
+              static_cast<std::size_t>(listing.count) * kRecordLength);
+  copy.count = listing.count;
+  return copy;
+}
+
+// The old snapshot of this scan: the merged one a failed write left in
+// memory, or the file. Missing or damaged, the folder as listed now is the
+// baseline, as at start: matched, a damaged record would be reported as a
+// deletion of a name no file has (the folder itself, for an empty one),
+// and a missing file would report every file as added. False when it
+// cannot be read: the scan is then tried again.
+bool TakeOldSnapshot(const ThreadControlEntry& entry, const SnapshotFileNames& names,
+                     ScanMemory* memory, Listing* old, bool* baseline) {
+  const int index = entry.index;
+  *baseline = false;
+  if (memory->hasUnsaved) {
+    *old = std::move(memory->unsaved);
+    memory->hasUnsaved = false;
+    return true;
+  }
+  int detail = 0;
+  switch (LoadOldSnapshot(names.oldName, old, &detail)) {
+    case OldSnapshot::kSound:
+      memory->readFailure = 0;
+      return true;
+    case OldSnapshot::kMissing:
+      LogF(
+          "(%02d)... Old snapshot missing(%s) -the folder as listed now is the baseline; nothing "
+          "reported.",
+          index, names.oldName);
+      break;
+    case OldSnapshot::kDamaged:
+      LogF(
+          "(%02d)... Old snapshot damaged(%s) Record(%d) -the folder as listed now is the "
+          "baseline; nothing reported.",
+          index, names.oldName, detail);
+      break;
+    case OldSnapshot::kUnreadable:
+      if (NewFailure(&memory->readFailure, detail)) {
+        LogF("(%02d)... Old snapshot read error(%s) Error(%d) -tried again.", index, names.oldName,
+             detail);
+      }
+      return false;
+  }
+  memory->readFailure = 0;
+  *baseline = true;
+  return true;
 }
 
 }  // namespace
 
-bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
+bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory* memory) {
+  ScanMemory forgotten;  // a caller with no memory keeps nothing between scans
+  if (memory == nullptr) memory = &forgotten;
   if (left != nullptr) left->count = 0;
   const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
@@ -210,10 +259,15 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
   Listing listing;  // kept for the next scan of a polled folder
-  if (!PutFileNamesInDir(index, names.newName, entry.folder, &listing)) {
-    // Matched, a listing that did not reach the disk would report every
-    // file that is there as deleted. The old snapshot stays as it is, and
-    // the scan is tried again after the wait limit, as for a file in use.
+  Listing old;
+  bool baseline = false;
+  if (!PutFileNamesInDir(index, names.newName, entry.folder, &listing, trace,
+                         &memory->listingFailure) ||
+      !TakeOldSnapshot(entry, names, memory, &old, &baseline)) {
+    // A listing that does not stand for the folder (it could not be read,
+    // or written whole) would report every file that is there as deleted.
+    // The old snapshot stays as it is, and the scan is tried again after
+    // the wait limit, as for a file in use.
     DeleteFileIfFound(names.newName);
     Deq(entry, trace, &lock);
     return true;
@@ -223,32 +277,40 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left) {
     LogF("(%02d)...              TemFile(%s)", index, names.newName);
   }
 
+  // The merged snapshot is made in memory, in room for every record the
+  // matching can write, and reaches the disk in one write at the end.
   bool pending = false;
-  {
-    OpenFile oldFile(OpenSnapshot(names.oldName, os::kOpenAlways));
-    OpenFile newFile(OpenSnapshot(names.newName, os::kOpenAlways));
-    // Cut after its records, below (not emptied on opening, for the reason
-    // WriteSnapshotFile gives): what a failed rename left in it must not
-    // reach the next scan, which needs exactly the records this scan writes.
-    OpenFile merged(OpenSnapshot(names.mergedName, os::kOpenAlways));
-
-    SnapshotReader oldReader;
-    SnapshotReader newReader;
-    SnapshotWriter mergedWriter;
-    StartSnapshotReader(&oldReader, oldFile.get());
-    StartSnapshotReader(&newReader, newFile.get());
-    StartSnapshotWriter(&mergedWriter, merged.get());
-    pending = MatchSnapshots(entry, trace, &oldReader, &newReader, &mergedWriter, left);
-    FlushSnapshotWriter(&mergedWriter);
-    os::FileSetEnd(merged.get());
-    RememberListing(entry, &listing);
-  }  // the three are closed before they trade names
+  Listing merged = baseline ? CopyOf(listing) : NewListing(old.count + listing.count);
+  if (merged.capacity == 0) {
+    Deq(entry, trace, &lock);
+    return true;
+  }
+  if (!baseline) {
+    SnapshotWriter writer{&merged};
+    pending = MatchSnapshots(entry, trace, old, listing, &writer, left);
+  }
+  RememberListing(entry, &listing);
 
   // Cut short, the scan leaves its files as they are (the next start throws
   // every snapshot file away anyway) and the lock goes without a line.
   if (os::StopRequested()) return false;
 
-  RotateSnapshotFiles(names);
+  // Not written whole, or not in the old one's place, the merged snapshot
+  // stands for the old one in memory: what this scan started for is then
+  // not started again, and the file is written by a later scan.
+  int error = WriteSnapshotFile(names.mergedName, merged);
+  if (error != 0 && NewFailure(&memory->writeFailure, error)) {
+    LogF("(%02d)... Snapshot write error(%s) Error(%d) -kept in memory, tried again.", index,
+         names.mergedName, error);
+  }
+  if (error != 0) MakeScanFilesReady(names);
+  if (error != 0 || !RotateSnapshotFiles(names)) {
+    memory->unsaved = std::move(merged);
+    memory->hasUnsaved = true;
+    pending = true;
+  } else {
+    memory->writeFailure = 0;
+  }
   Deq(entry, trace, &lock);
   if (left != nullptr) left->scannedMs = os::MonotonicMs();
   return pending;
@@ -287,6 +349,7 @@ void DirChangesThread(void* parameter) {
   MakeSnapshotFileNames(entry, &names);
 
   PendingFiles left = {};  // by the last scan
+  ScanMemory memory;
   int waitLimit = -1;
   bool failing = false;  // the last wait or re-arm failed at once
   bool echo = false;     // the last wake found nothing to do
@@ -305,11 +368,11 @@ void DirChangesThread(void* parameter) {
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
-    echo = NothingToDo(ownFolder, polled, woke, names.oldName, entry.folder);
+    echo = NothingToDo(ownFolder, polled, woke, memory, names.oldName, entry.folder);
     if (echo) {
       // Nothing to do, and nothing written.
     } else if (woke == os::WaitResult::kSignalled || timedOut) {
-      pending = ScanFolder(entry, &left);
+      pending = ScanFolder(entry, &left, &memory);
       if (os::StopRequested()) return;
     } else {
       HeldLock none;  // the wait failed: only the DEQ lines, as after a scan

@@ -6,6 +6,7 @@
 #define WENDRAKE_WATCH_WATCHER_H_
 
 #include "config/thread_control.h"
+#include "watch/snapshot.h"
 
 namespace wendrake {
 
@@ -16,12 +17,28 @@ void DirChangesThread(void* parameter);
 
 struct PendingFiles;  // watch/pending_files.h
 
+// What a watcher carries from one scan to the next, besides the files left
+// pending: a merged snapshot that could not be written (a full disk), which
+// then stands for the old one, so that what that scan reported is not
+// reported again; and the failures already logged, so that a failure that
+// lasts is logged once.
+struct ScanMemory {
+  Listing unsaved;
+  bool hasUnsaved = false;
+  int listingFailure = 0;
+  int readFailure = 0;
+  int writeFailure = 0;
+};
+
 // One scan of `entry`, from taking its lock to giving it back.
 // Returns true when a file was left out of the new snapshot while still in
-// the folder (see outcomes.h), or the listing could not be written, so the
-// caller should scan again soon. `left`, when given, gets the names of the
-// files left pending and the time the scan ended.
-bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left = nullptr);
+// the folder (see outcomes.h), or the scan could not be made or kept (the
+// folder could not be listed whole, a snapshot could not be read or
+// written), so the caller should scan again soon. A scan that cannot be
+// made changes nothing. `left`, when given, gets the names of the files
+// left pending and the time the scan ended; `memory` is the watcher's.
+bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left = nullptr,
+                ScanMemory* memory = nullptr);
 
 // How long the next wait may last, in milliseconds (negative: no limit),
 // given the last limit, whether the last wait ended by its time limit, and
