@@ -163,6 +163,7 @@ struct Records {
 };
 
 void WriteMarked(SnapshotWriter* merged, const unsigned char* record, const char* mark) {
+  if (record == nullptr) return;  // no rule keeps a record the outcome has not got
   unsigned char copy[kRecordLength];
   std::memcpy(copy, record, kRecordLength);
   if (mark != nullptr) std::memcpy(copy + kSizeOffset, mark, kSizeLength);

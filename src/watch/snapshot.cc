@@ -1,8 +1,10 @@
 #include "watch/snapshot.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <utility>
@@ -280,10 +282,10 @@ bool SoundSizeField(const unsigned char* field) {
 // held to their places: a clock past the year 9999 writes them cut.
 bool SoundRecord(const unsigned char* record) {
   if (record[0] == ' ' || std::memchr(record, '\0', kNameLength) != nullptr) return false;
-  for (int offset : {kNameLength, kSizeOffset + kSizeLength, kDateOffset + kDateLength,
-                     kTimeOffset + kTimeLength}) {
-    if (record[offset] != '\0') return false;
-  }
+  const auto nulAfterField = [record](int offset) { return record[offset] == '\0'; };
+  const int fieldEnds[] = {kNameLength, kSizeOffset + kSizeLength, kDateOffset + kDateLength,
+                           kTimeOffset + kTimeLength};
+  if (!std::all_of(std::begin(fieldEnds), std::end(fieldEnds), nulAfterField)) return false;
   if (std::memchr(record + kDateOffset, '\0', kDateLength) != nullptr ||
       std::memchr(record + kTimeOffset, '\0', kTimeLength) != nullptr) {
     return false;
