@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (!bench::MakeFolders()) return 1;
+  wendrake::os::KeepFreedMemory();  // as the program does at start
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   wendrake::CloseLog();

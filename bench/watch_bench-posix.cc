@@ -208,8 +208,9 @@ std::string Listing(const char* folder) {
   while (struct dirent* entry = readdir(dir)) {
     struct stat st;
     if (fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
-      char record[100];
-      std::snprintf(record, sizeof record, "%-63.63s %012lld %020lld\r\n", entry->d_name,
+      // As long as a snapshot record: a 255-byte name field, 291 bytes.
+      char record[292];
+      std::snprintf(record, sizeof record, "%-255.255s %012lld %020lld\r\n", entry->d_name,
                     static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtime));
       listing += record;
     }
@@ -223,7 +224,7 @@ std::string Listing(const char* folder) {
 
 // With `listingFile`, also what any watcher that compares listings must do
 // before it can start anything: list the folder with stat and write the
-// listing, 99 bytes a file, to a new file (deleted after the start).
+// listing, 291 bytes a file, to a new file (deleted after the start).
 int Floor(const char* folder, const char* recorder, const char* results, const char* listingFile) {
   struct sigaction reap = {};
   reap.sa_handler = SIG_IGN;

@@ -15,6 +15,7 @@
 #include "config/command_file.h"
 #include "config/thread_control.h"
 #include "log/log.h"
+#include "os/os.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ void ReportCannotWork(const char* program, const char* what) {
 int main(int argc, char** argv) {
   int status = 0;
   if (!wendrake::ReadOptions(argc, argv, &status)) return status;
+  wendrake::os::KeepFreedMemory();
 
   // Started programs are never waited for; the kernel reaps them.
   struct sigaction ignore = {};

@@ -10,6 +10,7 @@
 
 #include "app/startup.h"
 #include "log/log.h"
+#include "os/os.h"
 
 namespace {
 
@@ -148,6 +149,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI WinMain(HINSTANCE thisInstance, HINSTANCE, LPSTR, int) {
   instance = thisInstance;
+  wendrake::os::KeepFreedMemory();
   taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
 
   WNDCLASSA windowClass = {};

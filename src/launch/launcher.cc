@@ -10,15 +10,19 @@
 namespace wendrake {
 
 // Lengths: the full path, the argument string and the command line each
-// have room for 255 bytes. One that would need more is refused, never cut:
-// a cut path names another file (or a folder), and a cut command line loses
-// the flag or the ARGUMENT the program relies on. A refused command is still
-// logged, by the builder's line and the launcher's failure with the
-// too-long code and its detail lines; nothing is started.
+// have room for the longest folder, name, EXECUTE and ARGUMENT together, so
+// none is ever cut. A full path longer than the system can open (on
+// Windows, MAX_PATH bytes or more) is refused: cut, it would name another
+// file (or a folder). A refused command is still logged, by the builder's
+// line and the launcher's failure with the too-long code and its detail
+// lines; nothing is started.
 
 namespace {
 
-constexpr std::size_t kLengthMax = kArgumentStringCapacity - 1;
+// Whether `formatted`, what snprintf returned, fits a buffer of `capacity`.
+bool Fits(int formatted, std::size_t capacity) {
+  return formatted >= 0 && static_cast<std::size_t>(formatted) < capacity;
+}
 
 // What each change is handed on with, and the builder's word for it.
 struct ChangeText {
@@ -30,10 +34,6 @@ constexpr ChangeText kChangeTexts[] = {
     {"-A", "Adition"},  // ChangeKind::kAddition
     {"-U", "Update"},   // ChangeKind::kUpdate
 };
-
-bool Fits(int formatted) {
-  return formatted >= 0 && static_cast<std::size_t>(formatted) <= kLengthMax;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -59,7 +59,8 @@ int SplitWords(char* text, char** words, int room) {
 int Refusal(const ThreadControlEntry& entry, const Command& command, char* commandLine,
             std::size_t capacity) {
   if (command.argumentString[0] == '\0' ||
-      !Fits(std::snprintf(commandLine, capacity, "%s %s", entry.execute, command.argumentString))) {
+      !Fits(std::snprintf(commandLine, capacity, "%s %s", entry.execute, command.argumentString),
+            capacity)) {
     return os::PathTooLongError();
   }
   // A path that would reach the program changed (cmd.exe expanding a '%'
@@ -78,19 +79,21 @@ void BuildCommand(const ThreadControlEntry& entry, ChangeKind change, const unsi
                   Command* command) {
   const ChangeText& text = kChangeTexts[static_cast<int>(change)];
   std::memset(command, 0, sizeof *command);
-  char name[kSettingCapacity] = {};
+  char name[kKeyLength] = {};
   CopyTrimmedName(name, record + kNameOffset, kKeyLength);
   std::snprintf(command->flag, sizeof command->flag, "%s", text.flag);
 
-  if (Fits(std::snprintf(command->fullPath, sizeof command->fullPath, "%s%c%s", entry.folder,
-                         os::kPathSeparator, name))) {
+  int pathLength = std::snprintf(command->fullPath, sizeof command->fullPath, "%s%c%s",
+                                 entry.folder, os::kPathSeparator, name);
+  if (Fits(pathLength, sizeof command->fullPath) &&
+      static_cast<std::size_t>(pathLength) <= os::kLongestPath) {
     char built[kArgumentStringCapacity];
     int length =
         entry.argument[0] != '\0'
             ? std::snprintf(built, sizeof built, "\"%s\" %s %s", command->fullPath, text.flag,
                             entry.argument)
             : std::snprintf(built, sizeof built, "\"%s\" %s", command->fullPath, text.flag);
-    if (Fits(length)) std::memcpy(command->argumentString, built, sizeof built);
+    if (Fits(length, sizeof built)) std::memcpy(command->argumentString, built, sizeof built);
   }
 
   std::snprintf(command->programWords, sizeof command->programWords, "%s", entry.execute);
@@ -107,7 +110,7 @@ void BuildCommand(const ThreadControlEntry& entry, ChangeKind change, const unsi
 
 void LaunchCommand(const ThreadControlEntry& entry, const Command& command) {
   const int index = entry.index;
-  char commandLine[kArgumentStringCapacity];
+  char commandLine[kCommandLineCapacity];
   int code = Refusal(entry, command, commandLine, sizeof commandLine);
   bool started = code == 0 && os::StartProgram(commandLine, command.argv, entry.current);
   if (code == 0 && !started) code = os::LastError();

@@ -7,12 +7,18 @@
 #define WENDRAKE_LAUNCH_LAUNCHER_H_
 
 #include "config/thread_control.h"
+#include "record/snapshot_record.h"
 
 namespace wendrake {
 
-// The bound of the full path, the argument string and the command line,
-// each with its NUL.
-constexpr int kArgumentStringCapacity = 256;
+// Each with its NUL, room for the longest of its parts: the full path holds
+// the longest folder, the separator and the longest name; the argument
+// string '"', that path, "\" ", the flag, a blank and the longest
+// ARGUMENT; the command line the longest EXECUTE, a blank and that string.
+constexpr int kFullPathCapacity = (kSettingCapacity - 1) + 1 + kNameLength + 1;
+constexpr int kArgumentStringCapacity =
+    (kFullPathCapacity - 1) + static_cast<int>(sizeof "\"\" -A ") - 1 + kSettingCapacity;
+constexpr int kCommandLineCapacity = (kSettingCapacity - 1) + 1 + kArgumentStringCapacity;
 
 enum class ChangeKind { kDelete, kAddition, kUpdate };
 
@@ -21,10 +27,11 @@ constexpr int kMaxSettingWords = (kSettingCapacity + 1) / 2;
 
 struct Command {
   // '"' + full path + "\" " + flag [+ ' ' + ARGUMENT]: the log's view of the
-  // command, and the command line's tail. Empty when the path or the string
-  // would not fit: such a command is refused, never cut.
+  // command, and the command line's tail. Empty when the path is longer than
+  // the system can open (os::kLongestPath): such a command is refused, never
+  // cut.
   char argumentString[kArgumentStringCapacity];
-  char fullPath[kArgumentStringCapacity];
+  char fullPath[kFullPathCapacity];
   char flag[4];
   char programWords[kSettingCapacity];   // EXECUTE, cut into words in place
   char argumentWords[kSettingCapacity];  // ARGUMENT, the same
@@ -33,8 +40,8 @@ struct Command {
   char* argv[2 * kMaxSettingWords + 3];
 };
 
-// Builds the command that reports `change` of the file of the 99-byte
-// `record` of `entry`, and logs the builder's line ("Adition(name)", ...).
+// Builds the command that reports `change` of the file of the snapshot
+// record `record` of `entry`, and logs the builder's line ("Adition(name)", ...).
 void BuildCommand(const ThreadControlEntry& entry, ChangeKind change, const unsigned char* record,
                   Command* command);
 

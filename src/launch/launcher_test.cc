@@ -34,7 +34,7 @@ class LauncherTest : public ::testing::Test {
   std::string Folder(const std::string& name) const { return (dir_.path() / name).string(); }
 
   // Builds and launches, into a fresh log, entry 1's addition of `name` (at
-  // most 63 bytes), as the command file and a snapshot record would give them.
+  // most 255 bytes), as the command file and a snapshot record would give them.
   void Launch(const std::string& folder, const std::string& execute, const std::string& current,
               const std::string& argument, const std::string& name = "n") {
     ResetLogForTesting();
@@ -46,7 +46,7 @@ class LauncherTest : public ::testing::Test {
     std::snprintf(entry_.current, sizeof entry_.current, "%s", current.c_str());
     std::snprintf(entry_.argument, sizeof entry_.argument, "%s", argument.c_str());
     // The builder reads the name alone of the record.
-    const std::string record = name + std::string(99 - name.size(), ' ');
+    const std::string record = name + std::string(kRecordLength - name.size(), ' ');
     Command command;
     BuildCommand(entry_, ChangeKind::kAddition,
                  reinterpret_cast<const unsigned char*>(record.data()), &command);
@@ -85,8 +85,9 @@ class LauncherTest : public ::testing::Test {
   ThreadControlEntry entry_;
 };
 
-// A path, argument string or command line that would need more than 255
-// bytes is refused, never cut.
+// The longest folder, name, EXECUTE and ARGUMENT together reach the
+// program whole; only a path longer than the system can open is refused,
+// never cut: on Windows one of MAX_PATH (260) bytes or more.
 TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   // A file that is no program is never handed to a shell instead: the
   // start fails.
@@ -95,31 +96,36 @@ TEST_F(LauncherTest, EveryLaunchLogsItsOutcomeAndDetailsAndOnlyGoodOnesStart) {
   fs::permissions(script, fs::perms::owner_all);
 #ifdef _WIN32
   const int kNoProgram = 193, kNoDirectory = 267;  // BAD_EXE_FORMAT, DIRECTORY
+  const int kLongPath = os::PathTooLongError();
 #else
-  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT;
+  const int kNoProgram = ENOEXEC, kNoDirectory = ENOENT, kLongPath = 0;
 #endif
-  const int kTooLong = os::PathTooLongError();
-  // The argument string is '"', the folder, "/n", "\" -A" and [' ' ARGUMENT],
-  // the command line EXECUTE, a blank and it: with the folder f, 255 bytes.
-  const std::string current = current_.string(), f(255 - recorder_.size() - 8, 'f');
+  // EXECUTE of 255 bytes (trailing blanks end no word), ARGUMENT of 255,
+  // and names that make a full path of 259 and 260 bytes in the folder in.
+  const std::string current = current_.string(), in = Folder("in");
+  const std::string longExecute = recorder_ + std::string(255 - recorder_.size(), ' '),
+                    longArgument(255, 'g'), name259(258 - in.size(), 'n'),
+                    name260(259 - in.size(), 'n');
   const struct {
-    std::string folder, execute, current, argument;
+    std::string folder, execute, current, argument, name;
     int code;
-    bool fits = true;
   } cases[] = {
-      {Folder("in"), Folder("no-such.exe"), current, "", 2},
-      {Folder("in"), script, current, "", kNoProgram},
-      {Folder("in"), recorder_, Folder("none"), "", kNoDirectory},
-      {std::string(200, 'f'), recorder_, current, std::string(47, 'g'), kTooLong},
-      {std::string(200, 'f'), recorder_, current, std::string(48, 'g'), kTooLong, false},
-      {f + "f", recorder_, current, "", kTooLong},
-      {f, recorder_, current, "", 0},
+      {in, Folder("no-such.exe"), current, "", "n", 2},
+      {in, script, current, "", "n", kNoProgram},
+      {in, recorder_, Folder("none"), "", "n", kNoDirectory},
+      {in, longExecute, current, longArgument, name259, 0},
+      {in, longExecute, current, longArgument, name260, kLongPath},
+      {std::string(255, 'f'), longExecute, current, longArgument, std::string(255, 'n'), kLongPath},
   };
   for (const auto& c : cases) {
-    Launch(c.folder, c.execute, c.current, c.argument);
-    EXPECT_EQ(testing::CurrentLogTexts(), Expected("n", c.code, c.fits)) << &c - cases;
+    Launch(c.folder, c.execute, c.current, c.argument, c.name);
+    const bool refused = c.code != 0 && c.code == kLongPath;
+    EXPECT_EQ(testing::CurrentLogTexts(), Expected(c.name, c.code, !refused)) << &c - cases;
+    if (c.code == 0) {
+      const std::string path = c.folder + os::kPathSeparator + c.name;
+      EXPECT_EQ(Started()["arg"], (Lines{recorder_, path, "-A", longArgument})) << &c - cases;
+    }
   }
-  Started();  // the last case's, ended before its folder goes
 }
 
 #ifdef _WIN32

@@ -14,8 +14,6 @@
 namespace wendrake {
 namespace {
 
-constexpr int kNameCapacity = 256;
-
 enum class ProbeKind { kChange, kAddition };
 
 const char* ProbeLabel(ProbeKind kind) {
@@ -28,11 +26,13 @@ os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const cha
   const bool trace = HasFlag(entry, kFlagTrace);
   const char* label = ProbeLabel(kind);
 
-  char path[kNameCapacity];
+  char path[kFullPathCapacity];
   int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
-    // A cut path would probe, and later start the program for, another
-    // file; the file stays unreported instead, and says why.
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path ||
+      static_cast<std::size_t>(length) > os::kLongestPath) {
+    // Only Windows meets this: the ANSI calls open no path of MAX_PATH
+    // bytes or more, and a cut path would probe, and later start the
+    // program for, another file. The file stays unreported, and says why.
     FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
     LogF("(%02d)...      -s- %s(%s) Path too long.", index, label, name);
     return os::ProbeResult::kInUse;
@@ -77,7 +77,7 @@ struct TrimmedName {
     std::memset(text, 0, sizeof text);
     CopyTrimmedName(text, record, kKeyLength);
   }
-  char text[kNameCapacity];
+  char text[kKeyLength];
 };
 
 // The outcomes, as the matching sorts files into them. A file whose size
@@ -215,11 +215,16 @@ bool SizeFieldIsZero(const unsigned char* record) {
   return std::strtol(reinterpret_cast<const char*>(record + kSizeOffset), nullptr, 10) == 0;
 }
 
-// Whether a file the listing did not find is really gone. The path may be
-// longer than any path handed on: the folder and the longest name fit.
+// Whether a file the listing did not find is really gone. A path the
+// system cannot open (Windows, MAX_PATH bytes or more) cannot tell.
 Found LookForFile(const ThreadControlEntry& entry, const char* name, int* error) {
-  char path[2 * kNameCapacity];
-  std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
+  char path[kFullPathCapacity];
+  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path ||
+      static_cast<std::size_t>(length) > os::kLongestPath) {
+    *error = os::PathTooLongError();
+    return kUnknown;
+  }
   switch (os::CheckFileState(path)) {
     case os::FileState::kPresent:
       return kFree;

@@ -14,8 +14,8 @@ namespace wendrake {
 
 struct SnapshotWriter;  // watch/snapshot.h
 
-// The probes open the entry's folder/`name` exclusively and fill `probeRecord` (bytes
-// 0-96) with the name and the file's current size, date and time, or with
+// The probes open the entry's folder/`name` exclusively and fill `probeRecord` (up to
+// its line end) with the name and the file's current size, date and time, or with
 // zeros when the file is in use. True when it is in use. The two differ
 // only in their trace lines.
 bool CheckNowUse(const ThreadControlEntry& entry, const char* name, unsigned char* probeRecord);

@@ -73,12 +73,12 @@ void PutDateTime(unsigned char* record, const os::LocalTime& when) {
   PutField(record, kTimeOffset, kTimeLength, text);
 }
 
-// A name the snapshot can key and give back whole: the name field holds 63
-// bytes, and the blanks that fill it are trimmed again before the name is
-// used, so a name with a blank at either end would come back as another one
-// (a leading blank as nothing at all, "a.txt " as "a.txt", which might be
-// another file). A name the listing could not spell (os::DirEntry) opens
-// no file at all.
+// A name the snapshot can key and give back whole: the name field holds 255
+// bytes, as long as a name on Linux or NTFS may be (the ANSI listing on
+// Windows can spell such a name in up to 510 bytes), and the blanks that fill it are trimmed again
+// before the name is used, so a name with a blank at either end would come back as another one (a
+// leading blank as nothing at all, "a.txt " as "a.txt", which might be another file). A name the
+// listing could not spell (os::DirEntry) opens no file at all.
 enum class NameFit { kFits, kTooLong, kBlankEdged, kNotInCodePage };
 
 NameFit CheckName(const os::DirEntry& entry) {
@@ -178,7 +178,7 @@ void LogListingFailure(int index, const ListingLog& log, int error) {
   LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
 }
 
-// Lists the files of `folder` into `table`, sorted, bytes 97 and 98 set:
+// Lists the files of `folder` into `table`, sorted, line ends set:
 // the records just as a snapshot file holds them. Returns their count (0
 // for a folder that is not there), or -1 when the folder could not be
 // listed whole: what it holds is then not known.
@@ -313,7 +313,7 @@ Listing NewListing(int capacity) {
 bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder, Listing* kept,
                        bool trace, int* lastFailure) {
   // The table belongs to its call alone: both watchers and the main thread
-  // may list at once, and 297 KB is too much for a thread's stack. It is
+  // may list at once, and 873 KB is too much for a thread's stack. It is
   // set aside once per listing; nothing is allocated per file.
   Listing listing = NewListing(kListingCapacity);
   const ListingLog log{true, trace, lastFailure};
@@ -426,6 +426,31 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
   return same;
 }
 
+namespace {
+
+// Shell's diminishing increments, 2 * (gap / 4) + 1 down to 1, over the n
+// items of `items` by `less`. Only "less than" moves an item, so a pass
+// never carries one past an equal key, though the passes together do not
+// keep the input order of equal keys.
+template <typename Item, typename Less>
+void ShellSort(Item* items, int n, Less less) {
+  int gap = n;
+  do {
+    gap = 2 * (gap / 4) + 1;
+    for (int i = gap; i < n; ++i) {
+      Item moving = items[i];
+      int p = i - gap;
+      while (p >= 0 && less(moving, items[p])) {
+        items[p + gap] = items[p];
+        p -= gap;
+      }
+      items[p + gap] = moving;
+    }
+  } while (gap > 1);
+}
+
+}  // namespace
+
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records) {
   const int n = descriptor.recordCount;
   if (n < 2) return;
@@ -433,24 +458,50 @@ void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsig
   const std::size_t keyOffset = static_cast<std::size_t>(descriptor.keyPosition - 1);
   const std::size_t keyLength = static_cast<std::size_t>(descriptor.keyLength);
   auto at = [&](int i) { return records + static_cast<std::size_t>(i) * length; };
+  auto less = [&](int a, int b) {
+    return std::memcmp(at(a) + keyOffset, at(b) + keyOffset, keyLength) < 0;
+  };
 
-  // Shell's diminishing increments, 2 * (gap / 4) + 1 down to 1. Only
-  // "less than" moves a record, so a pass never carries one past an equal
-  // key, though the passes together do not keep the input order of equal
-  // keys.
-  int gap = n;
-  do {
-    gap = 2 * (gap / 4) + 1;
-    for (int i = gap; i < n; ++i) {
-      std::memcpy(scratch, at(i), length);
-      int p = i - gap;
-      while (p >= 0 && std::memcmp(scratch + keyOffset, at(p) + keyOffset, keyLength) < 0) {
-        std::memcpy(at(p + gap), at(p), length);
-        p -= gap;
+  // The record numbers are sorted, not the records: a Shell sort moves each
+  // record many times, and with a 255-byte name field those moves took a
+  // tenth of a scan of 3000 files. Each record then moves once, or twice
+  // where it starts a cycle, and the order comes out as sorting the records
+  // themselves with the same passes gives it.
+  std::unique_ptr<int[]> order(new (std::nothrow) int[static_cast<std::size_t>(n)]);
+  if (!order) {
+    // Short of memory: the same passes over the records themselves.
+    int gap = n;
+    do {
+      gap = 2 * (gap / 4) + 1;
+      for (int i = gap; i < n; ++i) {
+        std::memcpy(scratch, at(i), length);
+        int p = i - gap;
+        while (p >= 0 && std::memcmp(scratch + keyOffset, at(p) + keyOffset, keyLength) < 0) {
+          std::memcpy(at(p + gap), at(p), length);
+          p -= gap;
+        }
+        std::memcpy(at(p + gap), scratch, length);
       }
-      std::memcpy(at(p + gap), scratch, length);
+    } while (gap > 1);
+    return;
+  }
+  for (int i = 0; i < n; ++i) order[i] = i;
+  ShellSort(order.get(), n, less);
+  // Place k gets record order[k]: each cycle of the permutation is walked
+  // once, its first record held in `scratch`.
+  for (int k = 0; k < n; ++k) {
+    if (order[k] == k) continue;
+    std::memcpy(scratch, at(k), length);
+    int j = k;
+    while (order[j] != k) {
+      const int from = order[j];
+      std::memcpy(at(j), at(from), length);
+      order[j] = j;
+      j = from;
     }
-  } while (gap > 1);
+    std::memcpy(at(j), scratch, length);
+    order[j] = j;
+  }
 }
 
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record) {
@@ -468,7 +519,8 @@ int CompareKeys(const unsigned char* a, const unsigned char* b) {
 
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint64_t size,
                         const os::LocalTime& lastWrite) {
-  // "%-63s": the name, at most 63 bytes of it, blank-filled, NUL at byte 63.
+  // "%-255s": the name, at most kNameLength bytes of it, blank-filled, and
+  // the NUL after the field.
   std::size_t length = strnlen(name, kNameLength);
   std::memcpy(record + kNameOffset, name, length);
   std::memset(record + kNameOffset + length, ' ', kNameLength - length);

@@ -1,5 +1,5 @@
 // Snapshots: the picture of one watched folder at one moment, a file of
-// fixed-length 99-byte text records, one per file, sorted by MatchingKey.
+// fixed-length text records (kRecordLength bytes), one per file, sorted by MatchingKey.
 // Change detection compares two of them in one sequential pass, so the
 // record layout, the sort order and the high-value end record all serve
 // that merge.
@@ -59,10 +59,11 @@ inline unsigned char* RecordAt(const Listing& listing, int i) {
 // Lists the files (not sub-folders) of `folder` into the snapshot file
 // `snapshotFileName`, sorted by MatchingKey. `index` is only the entry
 // number of the log lines. What the file held before is replaced. A name
-// that the record cannot give back whole (64 bytes or more, or a blank at
-// either end), or that is not the file's real name (the listing could not
-// spell it in the code page), is left out with a log line, as is every file
-// past the 3000th; so is, with `trace`, anything that is neither a file nor
+// that the record cannot give back whole (more than kNameLength bytes,
+// which only Windows' ANSI listing can spell, or a blank at either end),
+// or that is not the file's real name (the listing could not spell it in
+// the code page), is left out with a log line, as is every file past the
+// 3000th; so is, with `trace`, anything that is neither a file nor
 // a folder. A folder that is not there lists as empty.
 // False, with a log line, when the listing does not stand for the folder:
 // the folder could not be listed, or listed only in part (no permission, an
@@ -110,7 +111,7 @@ struct SnapshotWriter {
   Listing* table;
 };
 
-// Appends the 99-byte record, bytes 97 and 98 set to CR LF.
+// Appends the record, its last two bytes set to CR LF.
 void WriteSnapshotRecord(SnapshotWriter* writer, unsigned char* record);
 
 // Compares two MatchingKeys as unsigned bytes: <0, 0 or >0.
@@ -121,7 +122,7 @@ int CompareKeys(const unsigned char* a, const unsigned char* b);
 // taken for one of the marks.
 constexpr std::uint64_t kLargestRecordedSize = 999999999999ULL;
 
-// Fills bytes 0-96 of `record` from a name, size and local time: the layout
+// Fills `record` up to its line end from a name, size and local time: the layout
 // shared by the listing and the in-use probes.
 void FillSnapshotRecord(unsigned char* record, const char* name, std::uint64_t size,
                         const os::LocalTime& lastWrite);

@@ -31,9 +31,10 @@ using SnapshotTest = ScanFixture;
 
 // Files only, in unsigned key order (a high byte sorts last), with the whole
 // size (never negative, so never a mark; held at 12 digits) and the local
-// time (the tests run away from UTC on Linux). A name the record cannot
-// give back whole (64 bytes or more, a blank at either end) is left out and
-// logged; so is, with the trace, what is neither file nor folder.
+// time (the tests run away from UTC on Linux). Every name the file system
+// allows is kept whole, up to 255 bytes; a name the record cannot give back
+// whole (a blank at either end) is left out and logged; so is, with the
+// trace, what is neither file nor folder.
 TEST_F(SnapshotTest, RecordsHoldNameWholeSizeAndLocalTimeInUnsignedKeyOrder) {
   // Two minutes ago, so that the zone's offset then and now agree; the half
   // second must be dropped, not rounded.
@@ -48,16 +49,17 @@ TEST_F(SnapshotTest, RecordsHoldNameWholeSizeAndLocalTimeInUnsignedKeyOrder) {
   // A record as it must stand in a snapshot file, built field by field.
   auto record = [&](const std::string& name, const std::string& size) {
     const std::string nul(1, '\0');
-    return name + std::string(63 - name.size(), ' ') + nul + size + nul + date + nul + time + nul +
-           "\r\n";
+    return name + std::string(kNameLength - name.size(), ' ') + nul + size + nul + date + nul +
+           time + nul + "\r\n";
   };
-  const std::string longest(63, 'm'), tooLong(64, 'l');
+  const std::string longest(kNameLength, 'm'), wider(64, 'w');
   const std::pair<std::string, std::uintmax_t> files[] = {{"a.txt", 0},
                                                           {"ab", 2147483647u},
                                                           {"B.txt", 2147483648u},
                                                           {"a.txt2", 4294967295u},
                                                           {"abc", 4294967296u},
                                                           {"in middle", 1},
+                                                          {wider, 3},
                                                           {longest, 0}};
   for (const auto& [name, size] : files) {
     testing::WriteWholeFile(fs::path("in") / name, "");
@@ -66,19 +68,22 @@ TEST_F(SnapshotTest, RecordsHoldNameWholeSizeAndLocalTimeInUnsignedKeyOrder) {
   }
   fs::create_directory("in/sub");
   testing::WriteWholeFile("in/ lead", "");
-  testing::WriteWholeFile("in/" + tooLong, "");
-  Lines log = {"(01)... PutFileNamesInDir. Name blank-edged( lead)",
-               "(01)... PutFileNamesInDir. Name too long(" + tooLong + ")"};
+  Lines log = {"(01)... PutFileNamesInDir. Name blank-edged( lead)"};
   Lines expected = {record("B.txt", "002147483648"),  record("a.txt", "000000000000"),
                     record("a.txt2", "004294967295"), record("ab", "002147483647"),
                     record("abc", "004294967296"),    record("in middle", "000000000001"),
-                    record(longest, "000000000000")};
+                    record(longest, "000000000000"),  record(wider, "000000000003")};
 #ifndef _WIN32  // Windows drops trailing blanks itself, and names are code-page text there
   testing::WriteWholeFile("in/trail ", "");
   log.insert(log.begin() + 1, "(01)... PutFileNamesInDir. Name blank-edged(trail )");
-  testing::WriteWholeFile("in/\xE9t\xE9", "");
-  fs::last_write_time("in/\xE9t\xE9", stamp);
-  expected.push_back(record("\xE9t\xE9", "000000000000"));
+  // 22 Japanese characters, 66 bytes of UTF-8, sort after every ASCII name.
+  std::string japanese;
+  for (int i = 0; i < 22; ++i) japanese += "\xE3\x83\x86";
+  for (const std::string& name : {japanese, std::string("\xE9t\xE9")}) {
+    testing::WriteWholeFile("in/" + name, "");
+    fs::last_write_time("in/" + name, stamp);
+    expected.push_back(record(name, "000000000000"));
+  }
   testing::WriteWholeFile("in/huge", "");  // past the field: Wine makes no such file
   fs::resize_file("in/huge", 3000000000000u);
   fs::last_write_time("in/huge", stamp);

@@ -29,7 +29,7 @@ struct TraceName {
       CopyTrimmedName(text, record, kKeyLength);
     }
   }
-  char text[256];
+  char text[kKeyLength];
 };
 
 const char* Field(const unsigned char* record, int offset) {
@@ -129,8 +129,8 @@ bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, const Listing& 
       TraceName newName(newRecord);
       LogF("(%02d)...      MatchingKey  OLD(%s) NEW(%s)", index, oldName.text, newName.text);
     }
-    // A snapshot at its end only drains the other: a name of 63 bytes of
-    // 0xFF has the end's very key.
+    // A snapshot at its end only drains the other: a name that fills its
+    // field with 0xFF has the end's very key.
     int order = n == listed.count ? -1 : o == old.count ? 1 : CompareKeys(oldRecord, newRecord);
     if (order < 0) {
       pending |= ActionDelete(entry, oldRecord, merged);

@@ -51,7 +51,9 @@ void AgeFile(const fs::path& path, int hours) {
 // every run starts from a fresh snapshot.
 TEST_F(ScenarioTest, EveryKindOfChangeStartsTheProgramOnceWithTheRightFlag) {
   WriteWholeFile(At("in") / "before.txt", "there before the start");
-  const std::string ghost = "ghost" + std::string(58, ' ') + '\0' + "000000000001" + '\0' +
+  // A record of the snapshot files: the name in 255 bytes, the size, date
+  // and time, each field with its NUL, and CR LF.
+  const std::string ghost = "ghost" + std::string(250, ' ') + '\0' + "000000000001" + '\0' +
                             "2020-01-01" + '\0' + "00:00:00" + '\0' + "\r\n";
   for (const char* stale : {"KSFF01O.txt", "KSFF01N.txt", "KSFF01T.txt"}) {
     WriteWholeFile(At(stale), ghost);
@@ -222,7 +224,10 @@ TEST_F(FaultTest, StartDirectoryAsWatchedFolderReportsOnlyOtherFiles) {
 // parser would take for something else, dropped into a watched folder at
 // once: each reaches the started program as one argument, its exact full
 // path, and nothing else runs; a name that is not the file's real name is
-// left out with its log line.
+// left out with its log line. Long names too: 64 bytes, and on Linux 22
+// Japanese characters (66 bytes of UTF-8) and 255 bytes, the longest, also
+// in a folder of the longest path a listing takes (251 bytes, with room for
+// "/*.*"): a full path of 507 bytes.
 using HostileNameTest = WatchingTest;
 
 TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine) {
@@ -235,13 +240,26 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
                                     "100% %PATH% %s%n.txt",
                                     "wow!^!(x).txt",
                                     "@it's",
-                                    "\x83\x65\x83\x58\x83\x67.txt"};
+                                    "\x83\x65\x83\x58\x83\x67.txt",
+                                    std::string(64, 'w')};
 #ifndef _WIN32  // names Windows does not allow
-  names.insert(names.end(), {"say \"hi\"|touch pwned", "line\nbreak", "\xff\xfe\x80 not utf-8",
-                             "\x83\x5c.txt", "what?", "cr\r\n2026-01-01 00:00:00 - forged",
-                             std::string(63, '\xff')});  // the key of the end mark
-#endif
+  names.insert(names.end(),
+               {"say \"hi\"|touch pwned", "line\nbreak", "\xff\xfe\x80 not utf-8", "\x83\x5c.txt",
+                "what?", "cr\r\n2026-01-01 00:00:00 - forged", std::string(255, 'x'),
+                std::string(255, '\xff')});  // the key of the end mark
+  std::string japanese;
+  for (int i = 0; i < 22; ++i) japanese += "\xE3\x83\x86";
+  names.push_back(japanese);
+  const std::string deep(251 - Path("").size() - 1, 'd');
+  fs::create_directory(At(deep));
+  StartWatching(Record("A", "in", "out") + Record("A", deep, "out2"), 2);
+  WriteWholeFile(At(deep) / std::string(255, 'x'), "");
+  EXPECT_EQ(Started("out2", 1), Lines{Expected(deep, std::string(255, 'x'), "-A")});
+#else
+  // The longest full path the ANSI calls open: 259 bytes.
+  names.push_back(std::string(258 - Path("in").size(), 'w'));
   StartWatching(Record("A", "in", "out"));
+#endif
   Lines expected;
   for (const std::string& name : names) {
     // Narrow names as the program lists them: through the ANSI code page on
