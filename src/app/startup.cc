@@ -22,7 +22,15 @@ bool LoadConfiguration() {
   return LoadCommandFile() != 0;
 }
 
-void ArmEntry(int index) {
+namespace {
+
+// The part of arming that fixes what the entry starts from: its lock, its
+// change watch and its first snapshot. Every entry gets this before any
+// watcher starts, so that each folder's baseline is taken before the first
+// wait line of any entry: a file dropped into the second folder once the
+// first says it waits would otherwise be part of that baseline, and never
+// reported.
+void TakeBaseline(int index) {
   ThreadControlEntry& entry = EntryAt(index);
 
   entry.mutexHandle = os::LockCreate(entry.mutexName);
@@ -48,7 +56,11 @@ void ArmEntry(int index) {
     RenameFile(names.newName, names.oldName);
   }
   MakeScanFilesReady(names);
+}
 
+// The rest: the watch's line and the watcher thread.
+void StartWatcher(int index) {
+  ThreadControlEntry& entry = EntryAt(index);
   LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);
   if (entry.changeHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateHandleError(%d)(%s)", index,
@@ -62,8 +74,16 @@ void ArmEntry(int index) {
   WriteLog("");
 }
 
+}  // namespace
+
+void ArmEntry(int index) {
+  TakeBaseline(index);
+  StartWatcher(index);
+}
+
 void ArmAllEntries() {
-  for (int i = 1; i <= entryCount; ++i) ArmEntry(i);
+  for (int i = 1; i <= entryCount; ++i) TakeBaseline(i);
+  for (int i = 1; i <= entryCount; ++i) StartWatcher(i);
 }
 
 void AllEndThread() {

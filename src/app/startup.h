@@ -16,7 +16,9 @@ bool LoadConfiguration();
 // the watcher thread. No failure stops the later steps.
 void ArmEntry(int index);
 
-// Arms entries 1 to entryCount in table order.
+// Arms entries 1 to entryCount in table order: first every entry's lock,
+// watch and first snapshot, then every watcher, so that no entry waits, and
+// says so, before every folder's baseline is taken.
 void ArmAllEntries();
 
 // Ends every watcher thread and closes every change notification, then logs

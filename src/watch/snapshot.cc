@@ -197,13 +197,17 @@ int ListFolder(int index, const char* folder, unsigned char* table, const Listin
   os::Handle search = os::DirSearchFirst(folder, &entry);
   if (search == os::kInvalidHandle) {
     int error = os::LastError();
-    // Logged every time, as the folder's absence always was: its watch
-    // wakes only when it comes and goes.
+    // Only a folder that is not there is known to hold nothing; its line
+    // is written every time, as it always was: its watch wakes only when
+    // it comes and goes. One that cannot be read (no permission, a share
+    // that dropped) holds what it held: taken as empty, each of its files
+    // would be reported deleted. It is tried again, and said once.
+    if (!os::FolderGone(error)) {
+      LogListingFailure(index, log, error);
+      return -1;
+    }
     if (log.logged) LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
-    // Only a folder that is not there is known to hold nothing. One that
-    // cannot be read (no permission, a share that dropped) holds what it
-    // held: taken as empty, each of its files would be reported deleted.
-    return os::FolderGone(error) ? 0 : -1;
+    return 0;
   }
   os::DirStep step = os::DirStep::kEntry;
   for (; step == os::DirStep::kEntry; step = os::DirSearchNext(search, &entry)) {
