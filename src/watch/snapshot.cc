@@ -397,7 +397,8 @@ OldSnapshot LoadOldSnapshot(const char* snapshotFileName, Listing* old, int* det
   return OldSnapshot::kSound;
 }
 
-bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
+bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder,
+                           const Listing* unsaved) {
   Listing listing = NewListing(kListingCapacity);
   if (listing.capacity == 0) return false;
   // A folder that is not there is taken as empty, as a scan takes it: a
@@ -405,6 +406,11 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder) {
   // line on every timed wake, while a scan would find nothing new.
   int count = ListFolder(0, folder, listing.records.get(), ListingLog{false, false, nullptr});
   if (count < 0) return false;
+  if (unsaved != nullptr) {
+    return unsaved->count == count &&
+           std::memcmp(unsaved->records.get(), listing.records.get(),
+                       static_cast<std::size_t>(count) * kRecordLength) == 0;
+  }
   os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
                                  os::kShareRead | os::kShareWrite, os::kOpenExisting);
   if (file == os::kInvalidHandle) return false;

@@ -97,9 +97,10 @@ bool HoldsOwnFiles(const char* folder);
 // True when the files of `folder` are just those of the snapshot file
 // `snapshotFileName`, with the same size, date and time: a fresh scan
 // would find nothing to do. A folder that is not there counts as empty;
-// one that cannot be listed does not match. Writes nothing, not even to
-// the log.
-bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder);
+// one that cannot be listed does not match. With `unsaved`, a snapshot not
+// yet written stands for the file. Writes nothing, not even to the log.
+bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder,
+                           const Listing* unsaved = nullptr);
 
 // Shell sort in place by the descriptor's key, unsigned byte comparison.
 void SortRecords(const SortDescriptor& descriptor, unsigned char* scratch, unsigned char* records);

@@ -177,12 +177,16 @@ bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, const Listing& 
 // A wake that would find nothing to do, and so passes without a scan and
 // without a line: in the start directory a wake by this system's own
 // writes, and on a polled folder a timed wake that finds it as it was.
-// A merged snapshot not yet written is not in the file to compare with.
+// A merged snapshot not yet written (a full disk) is compared in its
+// stead: in the start directory a scan that cannot write it would
+// otherwise wake the next for as long as the disk stays full. A polled
+// folder's timed wake then scans, to write it.
 bool NothingToDo(bool ownFolder, bool polled, os::WaitResult woke, const ScanMemory& memory,
                  const char* oldSnapshot, const char* folder) {
   bool worthALook = (ownFolder && woke == os::WaitResult::kSignalled) ||
-                    (polled && woke == os::WaitResult::kTimeout);
-  return worthALook && !memory.hasUnsaved && FolderMatchesSnapshot(oldSnapshot, folder);
+                    (polled && woke == os::WaitResult::kTimeout && !memory.hasUnsaved);
+  return worthALook &&
+         FolderMatchesSnapshot(oldSnapshot, folder, memory.hasUnsaved ? &memory.unsaved : nullptr);
 }
 
 // Logs a failure of the scan unless the same one was logged last time.
