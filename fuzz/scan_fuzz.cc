@@ -16,6 +16,7 @@
 #include <string>
 
 #include "fuzz_util.h"
+#include "log/log.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
@@ -84,5 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::Check(!SortedWholeRecords(old, true) || SortedWholeRecords(merged, false),
               "the next old snapshot is out of order");
+  // Whatever the old snapshot held, a deletion is reported only for a file
+  // that has a name and is not in the folder: never for the folder itself.
+  // A line the log cut short names only the start of its file.
+  std::ifstream logFile(kLogFileName, std::ios::binary);
+  const std::string log{std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>()};
+  const std::string deleted = "):Delete  (";
+  for (std::size_t at = log.find(deleted); at != std::string::npos;
+       at = log.find(deleted, at + 1)) {
+    std::size_t from = at + deleted.size();
+    const std::string rest = log.substr(from, log.find("\r\n", from) - from);
+    fuzz::Check(!rest.empty() && rest[0] != ')', "a deletion was reported for no name");
+    std::error_code error;
+    fuzz::Check(rest.back() != ')' ||
+                    !std::filesystem::exists(folder + "/" + rest.substr(0, rest.size() - 1), error),
+                "a deletion was reported for a file that is there");
+  }
   return 0;
 }
