@@ -298,21 +298,7 @@ TEST_F(StagedFaultTest, NoFalseDeleteNoEmptyNameNoChangeLostNoneRepeated) {
        [&] { restarts([&](const std::string& name) { file("in2/" + name); }); },
        {"in2/r1 -A", "in2/r2 -A", "in2/r3 -A"},
        {}},
-#ifndef _WIN32  // cp(1), a writer of its own, set going as the run starts
-      {"restarted with files there, a file copied in at once",
-       nullptr,
-       {},
-       [&] { files(20); },
-       1,
-       [&] {
-         file("copied", std::string(100000, 'c'));
-         restarts([&](const std::string& name) {
-           HelperProcess cp = StartProcess("cp", {Path("copied"), Path("in/" + name)});
-           EXPECT_EQ(WaitHelper(cp, 30000), 0);
-         });
-       },
-       {"in/r1 -A", "in/r2 -A", "in/r3 -A"},
-       {}},
+#ifndef _WIN32
       // None of these kinds on Windows.
       {"special files",
        nullptr,
