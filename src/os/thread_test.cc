@@ -39,7 +39,10 @@ TEST(ThreadTest, StopEndsEveryWaitInProgressAndEveryLaterOne) {
   auto holder = testing::StartHelper("open_probe", {"lock", name, "held", "go", "abandon"});
   ASSERT_TRUE(PollUntil([] { return std::filesystem::exists("held"); }));
   os::Handle lock = os::LockOpen(name.c_str());
-  os::Handle watch = os::ChangeWatchOpen(dir.str().c_str());
+  // A folder nothing writes: the holder's own files, made and closed in the
+  // start directory, could wake the wait before the stop does.
+  std::filesystem::create_directory("quiet");
+  os::Handle watch = os::ChangeWatchOpen((dir.path() / "quiet").string().c_str());
   ASSERT_TRUE(lock != os::kInvalidHandle && watch != os::kInvalidHandle);
   Waiter waiters[] = {
       {[&] { return os::ChangeWatchWait(watch, -1) == os::WaitResult::kStopped; }},
