@@ -24,10 +24,12 @@ int StopFd();
 // begun at `startMs`, as poll takes it; 0 once the time is up.
 int RemainingMs(std::int64_t startMs, int timeoutMs);
 
-// True when a process other than this one has the file (device, inode)
-// open, as its descriptors in /proc show. Only processes whose /proc
-// entries this one may read are seen.
-bool OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode);
+// Whether a process other than this one has the file (device, inode)
+// open, as its descriptors in /proc show. Only processes whose descriptors
+// this one may read are seen (its user's, or all for root); kUnseen when
+// none of those holds it but some other process could not be looked at.
+enum class Holders { kNone, kFound, kUnseen };
+Holders OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode);
 
 // True when a file system of this statfs f_type (its low 32 bits) is one
 // that FolderNeedsPolling names.

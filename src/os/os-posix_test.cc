@@ -30,11 +30,12 @@ TEST(ProbePosixTest, OtherProcessesOpensAreFoundAndOpensRacingTheProbeEndNothing
   struct stat st;
   ASSERT_EQ(stat("data.bin", &st), 0);
   int own = open("data.bin", O_RDONLY);
-  EXPECT_FALSE(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino)) << "our own count for nothing";
+  EXPECT_NE(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino), os::Holders::kFound)
+      << "our own count for nothing";
   close(own);
   auto holder = testing::StartHelper("open_probe", {"hold", "data.bin", "held", "go"});
   ASSERT_TRUE(testing::PollUntil([&] { return std::filesystem::exists("held"); }));
-  EXPECT_TRUE(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino));
+  EXPECT_EQ(os::OtherProcessHoldsOpen(st.st_dev, st.st_ino), os::Holders::kFound);
   testing::WriteWholeFile("go", "");
   EXPECT_EQ(testing::WaitHelper(holder), 0);
   std::atomic<bool> probing{true};

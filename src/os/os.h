@@ -219,6 +219,8 @@ enum class ProbeResult {
   kInUse,          // the exclusive open failed: held by another process
   kNoInformation,  // opened, but its size and time could not be read
   kGone,           // no such file any more (deleted or renamed since the listing)
+  kCannotTell,     // none of the processes that could be looked at holds it, but not every
+                   // process could be (Linux: another user's); `info` is filled
 };
 
 struct ProbeInfo {
@@ -229,6 +231,8 @@ struct ProbeInfo {
 // Tries to open the existing file `path` with no sharing (Windows) or to
 // learn whether any other process holds it open (Linux), and reads its size
 // and local last-write time from the open file. Never creates the file.
+// Windows never answers kCannotTell: its open with no sharing fails while
+// any process of any account holds the file.
 ProbeResult ProbeExclusive(const char* path, ProbeInfo* info);
 
 // ---------------------------------------------------------------------------

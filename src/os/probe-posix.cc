@@ -4,7 +4,8 @@
 // one call: F_SETLEASE F_WRLCK fails with EAGAIN while any other descriptor,
 // reader or writer, is open. Where a lease is not permitted (a file of
 // another owner, a file system without leases) the descriptors in /proc are
-// looked through instead.
+// looked through instead, and where those of some process cannot be read
+// the probe cannot tell.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -50,15 +51,17 @@ bool IsNumber(const char* text) {
 }
 
 // Whether one process (`pid`, a folder of /proc) has the file open.
-bool HasOpen(int procFd, const char* pid, std::uint64_t device, std::uint64_t inode) {
+Holders HasOpen(int procFd, const char* pid, std::uint64_t device, std::uint64_t inode) {
   char folder[48];
   std::snprintf(folder, sizeof folder, "%.32s/fd", pid);
   int fdsFd = openat(procFd, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fdsFd < 0) return false;  // gone, or another user's process
+  // Gone meanwhile holds nothing; another user's descriptors cannot be
+  // read at all (EACCES), and may hold the file.
+  if (fdsFd < 0) return errno == ENOENT || errno == ESRCH ? Holders::kNone : Holders::kUnseen;
   DIR* fds = fdopendir(fdsFd);
   if (fds == nullptr) {
     close(fdsFd);
-    return false;
+    return Holders::kUnseen;
   }
   bool found = false;
   while (!found) {
@@ -72,7 +75,7 @@ bool HasOpen(int procFd, const char* pid, std::uint64_t device, std::uint64_t in
             static_cast<std::uint64_t>(st.st_ino) == inode;
   }
   closedir(fds);
-  return found;
+  return found ? Holders::kFound : Holders::kNone;
 }
 
 ProbeResult InUse(int fd, int error) {
@@ -83,20 +86,21 @@ ProbeResult InUse(int fd, int error) {
 
 }  // namespace
 
-bool OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode) {
+Holders OtherProcessHoldsOpen(std::uint64_t device, std::uint64_t inode) {
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return false;  // nothing to go by: the file counts as free
+  if (proc == nullptr) return Holders::kUnseen;  // nothing to go by
   char self[32];
   std::snprintf(self, sizeof self, "%ld", static_cast<long>(getpid()));
-  bool found = false;
-  while (!found) {
+  Holders holders = Holders::kNone;
+  while (holders != Holders::kFound) {
     struct dirent* entry = readdir(proc);
     if (entry == nullptr) break;
     if (!IsNumber(entry->d_name) || std::strcmp(entry->d_name, self) == 0) continue;
-    found = HasOpen(dirfd(proc), entry->d_name, device, inode);
+    Holders one = HasOpen(dirfd(proc), entry->d_name, device, inode);
+    if (one != Holders::kNone) holders = one;
   }
   closedir(proc);
-  return found;
+  return holders;
 }
 
 ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
@@ -125,12 +129,25 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
   }
   if (!S_ISREG(st.st_mode)) return InUse(fd, EISDIR);  // replaced since the stat
 
+  ProbeResult result = ProbeResult::kFree;
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
-  } else if (errno == EAGAIN || OtherProcessHoldsOpen(st.st_dev, st.st_ino)) {
-    // Refused because another descriptor is open; or no lease is allowed
-    // here, and /proc shows another process holding the file.
-    return InUse(fd, EBUSY);
+  } else if (errno == EAGAIN) {
+    return InUse(fd, EBUSY);  // refused because another descriptor is open
+  } else {
+    // No lease is allowed here (a file of another owner, without
+    // CAP_LEASE). /proc shows the holders it lets this process see; a
+    // writer of another user is not among them, and "free" would hand its
+    // file on half written.
+    switch (OtherProcessHoldsOpen(st.st_dev, st.st_ino)) {
+      case Holders::kFound:
+        return InUse(fd, EBUSY);
+      case Holders::kUnseen:
+        result = ProbeResult::kCannotTell;
+        break;
+      case Holders::kNone:
+        break;
+    }
   }
 
   if (!LocalTimeOfSeconds(st.st_mtime, &info->lastWrite)) {
@@ -139,7 +156,7 @@ ProbeResult ProbeExclusive(const char* path, ProbeInfo* info) {
   }
   info->size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
   close(fd);
-  return ProbeResult::kFree;
+  return result;
 }
 
 }  // namespace os

@@ -40,11 +40,14 @@ os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const cha
 
   os::ProbeInfo info;
   os::ProbeResult result = os::ProbeExclusive(path, &info);
-  if (result == os::ProbeResult::kFree) {
+  if (result == os::ProbeResult::kFree || result == os::ProbeResult::kCannotTell) {
     FillSnapshotRecord(probeRecord, name, info.size, info.lastWrite);
-    // On a shared folder another machine's writer holds nothing open here:
-    // a file is complete only once it has stopped changing.
-    if (ChangedSinceLastListing(entry, probeRecord)) result = os::ProbeResult::kInUse;
+    // On a shared folder another machine's writer holds nothing open here,
+    // and another user's is hidden from the probe: a file is complete only
+    // once it has stopped changing.
+    bool unseen = result == os::ProbeResult::kCannotTell;
+    result = ChangedSinceLastListing(entry, probeRecord, unseen) ? os::ProbeResult::kInUse
+                                                                 : os::ProbeResult::kFree;
   }
   if (result == os::ProbeResult::kFree) {
     if (trace) {
@@ -149,6 +152,7 @@ Found FoundOf(os::ProbeResult result) {
     case os::ProbeResult::kGone:
       return kGone;
     case os::ProbeResult::kNoInformation:
+    case os::ProbeResult::kCannotTell:  // judged by the probe, never left so
       break;
   }
   return kUnknown;

@@ -1,6 +1,9 @@
 #include "watch/polling.h"
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "config/thread_control.h"
@@ -11,13 +14,16 @@
 namespace wendrake {
 namespace {
 
-// The last listing of a polled entry, just as its snapshot file held it.
-// Kept in memory rather than on disk: between scans only the old snapshot
-// exists, and it holds what was settled, not what was seen. Each entry's
-// is used by its own watcher thread alone.
+// The last listing of a polled entry, just as its snapshot file held it,
+// and when each record's size, date and time were first seen. Kept in
+// memory rather than on disk: between scans only the old snapshot exists,
+// and it holds what was settled, not what was seen. Each entry's is used
+// by its own watcher thread alone.
 struct PolledEntry {
   bool polled;
+  bool outside;  // files its probes cannot tell about are judged so too
   Listing last;
+  std::unique_ptr<std::int64_t[]> firstSeenMs;  // one for each record of `last`
 };
 
 PolledEntry polledEntries[kMaxEntries];
@@ -45,6 +51,28 @@ const unsigned char* FindRecord(const Listing& listing, const unsigned char* rec
   return nullptr;
 }
 
+bool SameFigures(const unsigned char* a, const unsigned char* b) {
+  // Size, date and time with the NULs between them.
+  return std::memcmp(a + kSizeOffset, b + kSizeOffset, kCrOffset - kSizeOffset) == 0;
+}
+
+// Keeps `listing` as the last one, each record first seen when its figures
+// were, or now.
+void Remember(PolledEntry* polled, Listing* listing) {
+  const std::int64_t now = os::MonotonicMs();
+  std::unique_ptr<std::int64_t[]> firstSeen(new (std::nothrow) std::int64_t[listing->count + 1]);
+  if (firstSeen == nullptr) return;  // the old listing stays: files only wait longer
+  for (int i = 0; i < listing->count; ++i) {
+    const unsigned char* record = RecordAt(*listing, i);
+    const unsigned char* seen = FindRecord(polled->last, record);
+    firstSeen[i] = seen != nullptr && SameFigures(seen, record)
+                       ? polled->firstSeenMs[(seen - polled->last.records.get()) / kRecordLength]
+                       : now;
+  }
+  polled->last = std::move(*listing);
+  polled->firstSeenMs = std::move(firstSeen);
+}
+
 }  // namespace
 
 bool StartPolling(const ThreadControlEntry& entry) {
@@ -59,8 +87,9 @@ bool StartPolling(const ThreadControlEntry& entry) {
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
   int detail = 0;
-  if (LoadOldSnapshot(names.oldName, &polled.last, &detail) != OldSnapshot::kSound) {
-    polled.last = Listing{};
+  Listing first;
+  if (LoadOldSnapshot(names.oldName, &first, &detail) == OldSnapshot::kSound) {
+    Remember(&polled, &first);
   }
   return true;
 }
@@ -70,18 +99,29 @@ int PolledWaitLimit(int waitLimit) {
   return waitLimit < kPolledRecheckMs ? kPolledRecheckMs : waitLimit;
 }
 
-bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record) {
-  const PolledEntry& polled = PolledEntryOf(entry);
-  if (!polled.polled) return false;
+bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record,
+                             bool holdersUnseen) {
+  PolledEntry& polled = PolledEntryOf(entry);
+  if (holdersUnseen && !polled.outside) {
+    // From now on this folder's listings are kept: the first file judged
+    // so waits for the next one.
+    polled.outside = true;
+    LogF(
+        "(%02d)...      Probe(outside) -files of another user: complete once unchanged for %.1f s.",
+        entry.index, kPolledRecheckMs / 1000.0);
+  }
+  if (!polled.polled && !holdersUnseen) return false;
   const unsigned char* seen = FindRecord(polled.last, record);
-  // Size, date and time with the NULs between them.
-  return seen == nullptr ||
-         std::memcmp(seen + kSizeOffset, record + kSizeOffset, kCrOffset - kSizeOffset) != 0;
+  if (seen == nullptr || !SameFigures(seen, record)) return true;
+  // Two looks close together (a local write wakes a scan at once) can meet
+  // the same figures between two writes.
+  std::int64_t firstSeen = polled.firstSeenMs[(seen - polled.last.records.get()) / kRecordLength];
+  return os::MonotonicMs() - firstSeen < kPolledRecheckMs;
 }
 
 void RememberListing(const ThreadControlEntry& entry, Listing* listing) {
   PolledEntry& polled = PolledEntryOf(entry);
-  if (polled.polled) polled.last = std::move(*listing);
+  if (polled.polled || polled.outside) Remember(&polled, listing);
 }
 
 }  // namespace wendrake

@@ -30,13 +30,17 @@ bool StartPolling(const ThreadControlEntry& entry);
 // that).
 int PolledWaitLimit(int waitLimit);
 
-// True when `entry` is polled and the file of `record` (its name,
-// size, date and time as found now) was not in the folder's last listing
-// with that size, date and time: another machine may still be writing it.
-bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record);
+// True when `entry` is polled, or the probe could not see every holder of
+// the file (`holdersUnseen`: a writer of another user), and the file of
+// `record` (its name, size, date and time as found now) has not been in the
+// folder's listings with that size, date and time for kPolledRecheckMs:
+// someone may still be writing it. The first file judged so for a folder
+// not polled logs that once, and from then on its listings are kept.
+bool ChangedSinceLastListing(const ThreadControlEntry& entry, const unsigned char* record,
+                             bool holdersUnseen);
 
 // Keeps `listing`, taken from it, as the last listing of `entry`; does
-// nothing for an entry not polled.
+// nothing for an entry neither polled nor judging files so.
 void RememberListing(const ThreadControlEntry& entry, Listing* listing);
 
 }  // namespace wendrake

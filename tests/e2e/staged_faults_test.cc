@@ -12,10 +12,12 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "watching_fixture_test.h"
 
@@ -299,6 +301,33 @@ TEST_F(StagedFaultTest, NoFalseDeleteNoEmptyNameNoChangeLostNoneRepeated) {
        {"in2/r1 -A", "in2/r2 -A", "in2/r3 -A"},
        {}},
 #ifndef _WIN32
+      // Windows needs nothing of this: its probe's open with no sharing
+      // fails while a writer of any account holds the file.
+      {"file written by another user in pieces",
+       "setpriv to another user",
+       {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
+       [&] {
+         for (const char* dir : {"", "in", "out"}) fs::permissions(At(dir), fs::perms::all);
+       },
+       1,
+       [&] {
+         // Ours is root's file and root's writer, neither of which the
+         // program may look into: the file is handed on once it stops.
+         std::ofstream writer(At("in/s.dat"), std::ios::binary);
+         for (int piece = 0; piece < 10; ++piece) {
+           writer << std::string(1000, 's') << std::flush;
+           std::this_thread::sleep_for(std::chrono::milliseconds(300));
+         }
+         writer.close();
+         std::string record;
+         EXPECT_TRUE(PollUntil([&] {
+           record = ReadWholeFile(oldSnapshot());
+           return record.compare(0, 5, "s.dat") == 0;
+         }));
+         EXPECT_EQ(record.substr(record.find('\0') + 1, 13), std::string("000000010000") + '\0');
+       },
+       {"in/s.dat -A"},
+       {}},
       // None of these kinds on Windows.
       {"special files",
        nullptr,
