@@ -254,6 +254,7 @@ bool TakeOldSnapshot(const ThreadControlEntry& entry, const SnapshotFileNames& n
 bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory* memory) {
   ScanMemory forgotten;  // a caller with no memory keeps nothing between scans
   if (memory == nullptr) memory = &forgotten;
+  memory->matchingMs = 0;
   if (left != nullptr) left->count = 0;
   const int index = entry.index;
   const bool trace = HasFlag(entry, kFlagTrace);
@@ -291,7 +292,9 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory*
   }
   if (!baseline) {
     SnapshotWriter writer{&merged};
+    std::int64_t matching = os::MonotonicMs();
     pending = MatchSnapshots(entry, trace, old, listing, &writer, left);
+    memory->matchingMs = os::MonotonicMs() - matching;
   }
   RememberListing(entry, &listing);
 
@@ -316,7 +319,6 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory*
     memory->writeFailure = 0;
   }
   Deq(entry, trace, &lock);
-  if (left != nullptr) left->scannedMs = os::MonotonicMs();
   return pending;
 }
 
@@ -353,6 +355,7 @@ void DirChangesThread(void* parameter) {
   MakeSnapshotFileNames(entry, &names);
 
   PendingFiles left = {};  // by the last scan
+  ScanPace pace = {};
   ScanMemory memory;
   int waitLimit = -1;
   bool failing = false;  // the last wait or re-arm failed at once
@@ -363,8 +366,8 @@ void DirChangesThread(void* parameter) {
     }
     // Without a notification (it could not be set up) the wait only ends
     // at the stop or, on a polled folder, at the timer.
-    os::WaitResult woke =
-        WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left);
+    os::WaitResult woke = WaitForChange(
+        entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left, &pace);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
     // Taken now: what runs before the line below (the DEQ lines) may set
     // another.
@@ -372,16 +375,19 @@ void DirChangesThread(void* parameter) {
 
     bool pending = false;
     bool timedOut = woke == os::WaitResult::kTimeout;
+    bool listed = woke == os::WaitResult::kSignalled || timedOut;
+    if (listed) NoteScanStart(&pace, os::MonotonicMs());
     echo = NothingToDo(ownFolder, polled, woke, memory, names.oldName, entry.folder);
     if (echo) {
       // Nothing to do, and nothing written.
-    } else if (woke == os::WaitResult::kSignalled || timedOut) {
+    } else if (listed) {
       pending = ScanFolder(entry, &left, &memory);
       if (os::StopRequested()) return;
     } else {
       HeldLock none;  // the wait failed: only the DEQ lines, as after a scan
       Deq(entry, trace, &none);
     }
+    if (listed) NoteScanEnd(&pace, os::MonotonicMs(), echo ? 0 : memory.matchingMs);
     waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
 
     bool rearmed = os::ChangeWatchRearm(entry.changeHandle);

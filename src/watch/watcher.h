@@ -5,6 +5,8 @@
 #ifndef WENDRAKE_WATCH_WATCHER_H_
 #define WENDRAKE_WATCH_WATCHER_H_
 
+#include <cstdint>
+
 #include "config/thread_control.h"
 #include "watch/snapshot.h"
 
@@ -21,13 +23,15 @@ struct PendingFiles;  // watch/pending_files.h
 // pending: a merged snapshot that could not be written (a full disk), which
 // then stands for the old one, so that what that scan reported is not
 // reported again; and the failures already logged, so that a failure that
-// lasts is logged once.
+// lasts is logged once. And how long the last scan spent matching (the
+// probes and starts of what it found): the pace of scans leaves that out.
 struct ScanMemory {
   Listing unsaved;
   bool hasUnsaved = false;
   int listingFailure = 0;
   int readFailure = 0;
   int writeFailure = 0;
+  std::int64_t matchingMs = 0;
 };
 
 // One scan of `entry`, from taking its lock to giving it back.
@@ -36,7 +40,7 @@ struct ScanMemory {
 // folder could not be listed whole, a snapshot could not be read or
 // written), so the caller should scan again soon. A scan that cannot be
 // made changes nothing. `left`, when given, gets the names of the files
-// left pending and the time the scan ended; `memory` is the watcher's.
+// left pending; `memory` is the watcher's.
 bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left = nullptr,
                 ScanMemory* memory = nullptr);
 

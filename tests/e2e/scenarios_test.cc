@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -158,6 +159,28 @@ TEST_F(ScenarioTest, FileWrittenWhileHeldOpenCostsAFewScansASecond) {
   ASSERT_TRUE(PollUntil([&] { return CountArgvRecords(At("out")) > 0; }));
   EXPECT_LT(Clock::now() - closing, std::chrono::seconds(1));
   EXPECT_EQ(Started("out", 1), Lines{Expected("in", "held.db", "-A")});
+}
+
+// A file made and deleted a hundred times a second for two seconds, as a
+// database's journal is, beside a file written once meanwhile: the
+// notifications are gathered into about four scans a second (one wait
+// line after each, besides the burst that the first ones wake), none is
+// lost, and the file written once is started once.
+TEST_F(ScenarioTest, FileMadeAndDeletedOverAndOverCostsAFewScansASecond) {
+  using Clock = std::chrono::steady_clock;
+  StartWatching(Record("A", "in", "out"));
+  int waits = Count(Log(), "(01)...-Wait(");
+  Clock::time_point began = Clock::now();
+  for (int i = 0; i < 200; ++i) {
+    WriteWholeFile(At("in") / "app.db-journal", "journal");
+    if (i == 100) WriteWholeFile(At("in") / "app.db", "data");
+    fs::remove(At("in") / "app.db-journal");
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::chrono::duration<double> churned = Clock::now() - began;
+  Lines started = Started("out", 1);
+  EXPECT_LE(Count(Log(), "(01)...-Wait(") - waits, 4 * churned.count() + 8);
+  EXPECT_EQ(std::count(started.begin(), started.end(), Expected("in", "app.db", "-A")), 1);
 }
 #endif
 
