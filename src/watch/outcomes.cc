@@ -14,6 +14,16 @@
 namespace wendrake {
 namespace {
 
+// The full path of the entry's file `name`. False when the system could
+// not open a path that long (Windows: MAX_PATH bytes or more): a cut one
+// would name another file, so it is never made.
+bool MakeFilePath(const ThreadControlEntry& entry, const char* name,
+                  char (&path)[kFullPathCapacity]) {
+  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
+  return length >= 0 && static_cast<std::size_t>(length) < sizeof path &&
+         static_cast<std::size_t>(length) <= os::kLongestPath;
+}
+
 enum class ProbeKind { kChange, kAddition };
 
 const char* ProbeLabel(ProbeKind kind) {
@@ -27,9 +37,7 @@ os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const cha
   const char* label = ProbeLabel(kind);
 
   char path[kFullPathCapacity];
-  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path ||
-      static_cast<std::size_t>(length) > os::kLongestPath) {
+  if (!MakeFilePath(entry, name, path)) {
     // Only Windows meets this: the ANSI calls open no path of MAX_PATH
     // bytes or more, and a cut path would probe, and later start the
     // program for, another file. The file stays unreported, and says why.
@@ -223,9 +231,7 @@ bool SizeFieldIsZero(const unsigned char* record) {
 // system cannot open (Windows, MAX_PATH bytes or more) cannot tell.
 Found LookForFile(const ThreadControlEntry& entry, const char* name, int* error) {
   char path[kFullPathCapacity];
-  int length = std::snprintf(path, sizeof path, "%s%c%s", entry.folder, os::kPathSeparator, name);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path ||
-      static_cast<std::size_t>(length) > os::kLongestPath) {
+  if (!MakeFilePath(entry, name, path)) {
     *error = os::PathTooLongError();
     return kUnknown;
   }
