@@ -170,12 +170,9 @@ struct ListingLog {
 };
 
 void LogListingFailure(int index, const ListingLog& log, int error) {
-  if (!log.logged) return;
-  if (log.lastFailure != nullptr) {
-    if (*log.lastFailure == error) return;
-    *log.lastFailure = error;
+  if (log.logged && NewFailure(log.lastFailure, error)) {
+    LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
   }
-  LogF("(%02d)... PutFileNamesInDir. Error(%d)", index, error);
 }
 
 // Lists the files of `folder` into `table`, sorted, line ends set:
@@ -330,15 +327,21 @@ bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* fold
   listing.count = count;
   int error = WriteSnapshotFile(snapshotFileName, listing);
   if (error != 0) {
-    if (lastFailure == nullptr || *lastFailure != error) {
+    if (NewFailure(lastFailure, error)) {
       LogF("(%02d)... PutFileNamesInDir. Write error(%s) Error(%d)", index, snapshotFileName,
            error);
     }
-    if (lastFailure != nullptr) *lastFailure = error;
     return false;
   }
   if (lastFailure != nullptr) *lastFailure = 0;
   if (kept != nullptr) *kept = std::move(listing);
+  return true;
+}
+
+bool NewFailure(int* last, int error) {
+  if (last == nullptr) return true;
+  if (*last == error) return false;
+  *last = error;
   return true;
 }
 
@@ -406,34 +409,18 @@ bool FolderMatchesSnapshot(const char* snapshotFileName, const char* folder,
   // line on every timed wake, while a scan would find nothing new.
   int count = ListFolder(0, folder, listing.records.get(), ListingLog{false, false, nullptr});
   if (count < 0) return false;
-  if (unsaved != nullptr) {
-    return unsaved->count == count &&
-           std::memcmp(unsaved->records.get(), listing.records.get(),
-                       static_cast<std::size_t>(count) * kRecordLength) == 0;
+  // The records the next scan would match the listing with, read as that
+  // scan reads them.
+  const Listing* old = unsaved;
+  Listing fromFile;
+  int detail = 0;
+  if (old == nullptr) {
+    if (LoadOldSnapshot(snapshotFileName, &fromFile, &detail) != OldSnapshot::kSound) return false;
+    old = &fromFile;
   }
-  os::Handle file = os::FileOpen(snapshotFileName, os::kAccessRead,
-                                 os::kShareRead | os::kShareWrite, os::kOpenExisting);
-  if (file == os::kInvalidHandle) return false;
-  const std::size_t expected = static_cast<std::size_t>(count) * kRecordLength;
-  std::size_t compared = 0;
-  bool same = true;
-  unsigned char block[64 * kRecordLength];
-  for (;;) {
-    long got = os::FileRead(file, block, sizeof block);
-    if (got <= 0) {
-      same = same && got == 0 && compared == expected;
-      break;
-    }
-    std::size_t length = static_cast<std::size_t>(got);
-    if (compared + length > expected ||
-        std::memcmp(block, listing.records.get() + compared, length) != 0) {
-      same = false;
-      break;
-    }
-    compared += length;
-  }
-  os::FileClose(file);
-  return same;
+  return old->count == count &&
+         (count == 0 || std::memcmp(old->records.get(), listing.records.get(),
+                                    static_cast<std::size_t>(count) * kRecordLength) == 0);
 }
 
 namespace {

@@ -74,6 +74,11 @@ inline unsigned char* RecordAt(const Listing& listing, int i) {
 bool PutFileNamesInDir(int index, const char* snapshotFileName, const char* folder,
                        Listing* kept = nullptr, bool trace = false, int* lastFailure = nullptr);
 
+// Whether a failure with code `error` is to be logged: a failure that
+// lasts is logged once. True, noting the code in `*last`, unless it is the
+// one noted there; always true without `last`. A success notes 0.
+bool NewFailure(int* last, int error);
+
 // Reads the old snapshot `snapshotFileName` whole into `old`, and checks
 // that each record is one this system writes (a name, the NULs and line
 // end in their places, a size of digits or a mark) and that the keys

@@ -189,13 +189,6 @@ bool NothingToDo(bool ownFolder, bool polled, os::WaitResult woke, const ScanMem
          FolderMatchesSnapshot(oldSnapshot, folder, memory.hasUnsaved ? &memory.unsaved : nullptr);
 }
 
-// Logs a failure of the scan unless the same one was logged last time.
-bool NewFailure(int* last, int error) {
-  if (*last == error) return false;
-  *last = error;
-  return true;
-}
-
 Listing CopyOf(const Listing& listing) {
   Listing copy = NewListing(listing.count);
   if (copy.capacity == 0) return copy;
