@@ -9,6 +9,7 @@
 #include "launch/launcher.h"
 #include "log/log.h"
 #include "watch/polling.h"
+#include "watch/settling.h"
 #include "watch/snapshot.h"
 
 namespace wendrake {
@@ -48,14 +49,20 @@ os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const cha
 
   os::ProbeInfo info;
   os::ProbeResult result = os::ProbeExclusive(path, &info);
+  bool stillChanging = false;
   if (result == os::ProbeResult::kFree || result == os::ProbeResult::kCannotTell) {
     FillSnapshotRecord(probeRecord, name, info.size, info.lastWrite);
     // On a shared folder another machine's writer holds nothing open here,
     // and another user's is hidden from the probe: a file is complete only
     // once it has stopped changing.
     bool unseen = result == os::ProbeResult::kCannotTell;
-    result = ChangedSinceLastListing(entry, probeRecord, unseen) ? os::ProbeResult::kInUse
-                                                                 : os::ProbeResult::kFree;
+    stillChanging = ChangedSinceLastListing(entry, probeRecord, unseen);
+    result = stillChanging ? os::ProbeResult::kInUse : os::ProbeResult::kFree;
+  }
+  if (result == os::ProbeResult::kFree && StillSettling(entry, name, os::MonotonicMs())) {
+    if (trace) LogF("(%02d)...      -s- %s(%s) closed just now: settling.", index, label, name);
+    FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
+    return os::ProbeResult::kInUse;
   }
   if (result == os::ProbeResult::kFree) {
     if (trace) {
@@ -73,6 +80,9 @@ os::ProbeResult Probe(ProbeKind kind, const ThreadControlEntry& entry, const cha
   }
 
   FillSnapshotRecord(probeRecord, name, 0, os::LocalTime{0, 0, 0, 0, 0, 0});
+  // A file judged by its listings settles there: it is handed on only
+  // once it has stayed unchanged far longer than a settling file waits.
+  if (result != os::ProbeResult::kGone && !stillChanging) NoteUnsettled(entry, name);
   if (trace) {
     LogF("(%02d)...      -s- %s(%s) %s", index, label, name,
          result == os::ProbeResult::kInUse  ? "Now used."

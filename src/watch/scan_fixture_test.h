@@ -15,6 +15,7 @@
 #include "log/log.h"
 #include "test_util.h"
 #include "watch/pending_files.h"
+#include "watch/settling.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
@@ -45,6 +46,7 @@ class ScanFixture : public ::testing::Test {
                   start_.str().c_str(), "");
     lock_ = os::LockCreate(EntryAt(1).mutexName);
     memory_ = ScanMemory();
+    ForgetSettling(EntryAt(1));
     PutFileNamesInDir(1, "KSFF01O.txt", folder_.c_str());
     seen_ = testing::CurrentLogTexts().size();
   }

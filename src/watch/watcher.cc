@@ -9,6 +9,7 @@
 #include "watch/outcomes.h"
 #include "watch/pending_files.h"
 #include "watch/polling.h"
+#include "watch/settling.h"
 #include "watch/snapshot.h"
 
 namespace wendrake {
@@ -286,6 +287,7 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory*
   if (!baseline) {
     SnapshotWriter writer{&merged};
     std::int64_t matching = os::MonotonicMs();
+    BeginSettlingLook(entry);
     pending = MatchSnapshots(entry, trace, old, listing, &writer, left);
     memory->matchingMs = os::MonotonicMs() - matching;
   }
@@ -350,7 +352,8 @@ void DirChangesThread(void* parameter) {
   PendingFiles left = {};  // by the last scan
   ScanPace pace = {};
   ScanMemory memory;
-  int waitLimit = -1;
+  ForgetSettling(entry);
+  int waitLimit = -1;    // for the files left pending, longer while they stay so
   bool failing = false;  // the last wait or re-arm failed at once
   bool echo = false;     // the last wake found nothing to do
   for (;;) {
@@ -359,8 +362,13 @@ void DirChangesThread(void* parameter) {
     }
     // Without a notification (it could not be set up) the wait only ends
     // at the stop or, on a polled folder, at the timer.
-    os::WaitResult woke = WaitForChange(
-        entry.changeHandle, polled ? PolledWaitLimit(waitLimit) : waitLimit, left, &pace);
+    // Cut short while a file settles.
+    int limit = waitLimit;
+    int settleMs = SettleWaitMs(entry, os::MonotonicMs());
+    bool settleWaited = settleMs >= 0 && (limit < 0 || settleMs < limit);
+    if (settleWaited) limit = settleMs;
+    os::WaitResult woke =
+        WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(limit) : limit, left, &pace);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
     // Taken now: what runs before the line below (the DEQ lines) may set
     // another.
@@ -381,7 +389,9 @@ void DirChangesThread(void* parameter) {
       Deq(entry, trace, &none);
     }
     if (listed) NoteScanEnd(&pace, os::MonotonicMs(), echo ? 0 : memory.matchingMs);
-    waitLimit = NextWaitLimit(waitLimit, timedOut, pending);
+    // A settling file's wait ending is no sign that the pending ones are
+    // stuck: theirs starts again from its first length.
+    waitLimit = NextWaitLimit(waitLimit, timedOut && !settleWaited, pending);
 
     bool rearmed = os::ChangeWatchRearm(entry.changeHandle);
     if (!rearmed && error == 0) error = os::LastError();
