@@ -65,7 +65,7 @@ bool IsValidRecord(const RecordValues& v) {
 }
 
 void HandleRecord(const char* record) {
-  LogF("CmdFile Read record(%s)", record);
+  LogRecord("CmdFile Read record", record);
   if (IsShortRecord(record) || IsComment(record)) return;
 
   static RecordValues values;  // main thread only, at start-up
@@ -77,7 +77,7 @@ void HandleRecord(const char* record) {
   ExtractKeywordValue(values.argument, record, "ARGUMENT=");
 
   if (!IsValidRecord(values)) {
-    LogF("Error format. Record(%s)", record);
+    LogRecord("Error format. Record", record);
     return;
   }
   AddTableEntry(values.action, values.folder, values.execute, values.current, values.argument);

@@ -38,7 +38,7 @@ void WriteCopy(const char* line, std::size_t length) {
 }  // namespace
 
 std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& when,
-                          const char* text) {
+                          const char* text, std::size_t keptLineFeed) {
   int stamp = std::snprintf(line, kLogLineCapacity, "%d-%02d-%02d %02d:%02d:%02d - ", when.year,
                             when.month, when.day, when.hour, when.minute, when.second);
   std::size_t used = stamp < 0 ? 0 : static_cast<std::size_t>(stamp);
@@ -47,11 +47,15 @@ std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& w
   std::size_t length = std::strlen(text);
   if (length > room) length = room;
   std::memcpy(line + used, text, length);
-  // Only our own CR LF ends a line. A text may hold a bare LF (a command-file
-  // record is logged with its own), but a CR from a file name (Linux allows
-  // one) could pass off what follows it as a line of ours.
-  for (std::size_t i = used; i < used + length; ++i) {
-    if (line[i] == '\r') line[i] = '?';
+  // Only our own CR LF ends a line: a CR or LF from a file name (Linux
+  // allows both) or from the command file could pass off what follows it as
+  // a line of ours. The one LF kept is a command-file record's own line
+  // end, which the record's message shows as read, and only while text
+  // follows it: cut right after it, it would leave a line with no stamp.
+  bool keep = length > 0 && keptLineFeed < length - 1;
+  for (std::size_t i = 0; i < length; ++i) {
+    char& c = line[used + i];
+    if (c == '\r' || (c == '\n' && !(keep && i == keptLineFeed))) c = '?';
   }
   used += length;
   line[used++] = '\r';
@@ -68,7 +72,9 @@ void CloseLog() {
   logClosed = true;
 }
 
-void WriteLog(const char* text) {
+namespace {
+
+void WriteLine(const char* text, std::size_t keptLineFeed) {
   if (logClosed) return;
   if (!logOpened) {
     logOpened = true;
@@ -84,9 +90,26 @@ void WriteLog(const char* text) {
   os::LocalTime now;
   os::LocalTimeNow(&now);
   char line[kLogLineCapacity];
-  std::size_t length = FormatLogLine(line, now, text);
+  std::size_t length = FormatLogLine(line, now, text, keptLineFeed);
   if (logHandle != os::kInvalidHandle) os::FileWrite(logHandle, line, length);
   if (copyHow != LogCopy::kNone) WriteCopy(line, length);
+}
+
+}  // namespace
+
+void WriteLog(const char* text) {
+  WriteLine(text, kNoLineFeedKept);
+}
+
+void LogRecord(const char* label, const char* record) {
+  char message[kMessageCapacity];
+  std::snprintf(message, sizeof message, "%s(%s)", label, record);
+  std::size_t recordLength = std::strlen(record);
+  std::size_t keptLineFeed = kNoLineFeedKept;
+  if (recordLength > 0 && record[recordLength - 1] == '\n') {
+    keptLineFeed = std::strlen(label) + recordLength;  // "label(" then the record
+  }
+  WriteLine(message, keptLineFeed);
 }
 
 void CopyLogLinesTo(os::Handle stream, LogCopy how) {

@@ -43,10 +43,19 @@ void CopyLogLinesTo(os::Handle stream, LogCopy how);
 // writes it as one line.
 void LogF(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Writes "label(record)" for a command-file record, which is shown as read:
+// its own line end, a LF as its last byte, is kept, so the closing
+// parenthesis stands at the start of the next line of the file.
+void LogRecord(const char* label, const char* record);
+
+constexpr std::size_t kNoLineFeedKept = static_cast<std::size_t>(-1);
+
 // Builds the line for `text` at time `when` into `line`; returns its length
-// without the NUL.
+// without the NUL. Every CR and LF of the text becomes '?', so that no text
+// can start a line of its own, except the LF at `keptLineFeed` (an index
+// into the text).
 std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& when,
-                          const char* text);
+                          const char* text, std::size_t keptLineFeed = kNoLineFeedKept);
 
 // Tests only: closes the log and forgets that it was opened, so that a test
 // process can open it again in another folder.

@@ -20,6 +20,29 @@ TEST(LogLineTest, StampWithLeadingZerosTextCutToFitAndCrLf) {
   EXPECT_EQ(std::string(line, length), "2005-03-07 08:04:09 - " + longest + "\r\n");
 }
 
+// No CR or LF of a text can start a line that reads as ours; only the line
+// end of a command-file record is kept, and only with text after it.
+TEST(LogLineTest, OutsideLineBreaksAreNeutralisedButARecordKeepsItsOwnEnd) {
+  const std::string cut(kLogTextMax - 1, 'y');
+  const struct {
+    std::string text;
+    std::size_t kept;
+    std::string shown;
+  } cases[] = {
+      {"x\n2026-12-07 10:00:00 - Ended - AllEndThread", kNoLineFeedKept,
+       "x?2026-12-07 10:00:00 - Ended - AllEndThread"},
+      {"a\rb\r\nc", kNoLineFeedKept, "a?b??c"},
+      {"record(ACTION=A\n)", 15, "record(ACTION=A\n)"},
+      {"record(a\nb\n)", 10, "record(a?b\n)"},
+      {cut + "\n)", kLogTextMax - 1, cut + "?"},
+  };
+  for (const auto& c : cases) {
+    char line[kLogLineCapacity];
+    std::size_t length = FormatLogLine(line, {2005, 3, 7, 8, 4, 9}, c.text.c_str(), c.kept);
+    EXPECT_EQ(std::string(line, length), "2005-03-07 08:04:09 - " + c.shown + "\r\n") << c.text;
+  }
+}
+
 // A run creates the log or appends to it, writes texts as passed, never as
 // formats, and nothing after its close. Others may read the log meanwhile,
 // but a second writer (another instance) is refused, and a run that finds
