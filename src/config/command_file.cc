@@ -64,9 +64,13 @@ bool IsValidRecord(const RecordValues& v) {
          FitsSetting(v.argument);
 }
 
-void HandleRecord(const char* record) {
+void HandleRecord(const char* record, os::TextLine read) {
   LogRecord("CmdFile Read record", record);
   if (IsShortRecord(record) || IsComment(record)) return;
+  if (read == os::TextLine::kTooLong) {
+    LogRecord("Error format. Record", record);
+    return;
+  }
 
   static RecordValues values;  // main thread only, at start-up
   std::memset(&values, 0, sizeof values);
@@ -96,20 +100,19 @@ int LoadCommandFile() {
   // command file that cannot be opened.
   bool pathUsable =
       startDirectory[0] != '\0' && length > 0 && static_cast<std::size_t>(length) < sizeof path;
-  std::FILE* file = pathUsable ? os::TextOpenForRead(path) : nullptr;
-  if (file == nullptr) {
+  os::TextFile text;
+  if (!pathUsable || !os::TextOpen(&text, path)) {
     LogF("CmdFile Open error. FileName(%s)", path);
     WriteLog("== Abnormal end.==");
     return 0;
   }
 
   char record[kRecordCapacity];
-  std::memset(record, 0, sizeof record);
-  while (os::TextReadLine(record, kRecordReadLimit, file) != nullptr) {
-    HandleRecord(record);
-    std::memset(record, 0, sizeof record);
+  os::TextLine read;
+  while ((read = os::TextReadLine(&text, record)) != os::TextLine::kEnd) {
+    HandleRecord(record, read);
   }
-  std::fclose(file);
+  os::TextClose(&text);
   WriteLog("-Ended- LoadCommandFile.");
   return 1;
 }

@@ -5,16 +5,19 @@
 
 #include <cstddef>
 
+#include "os/os.h"
+
 namespace wendrake {
 
 constexpr const char* kCommandFileName = "WKCommand.txt";
 constexpr int kStartDirectoryCapacity = 256;
 
-// A record is read into a buffer of this size, at most kRecordMax
-// characters at a time; a longer line comes in several pieces.
-constexpr int kRecordCapacity = 500;
-constexpr int kRecordReadLimit = 498;
-constexpr int kRecordMax = 497;
+// A record is one line, read whole: at most kRecordMax bytes with its line
+// end, room for every value at its longest and text between them. A longer
+// line is a comment skipped whole or a record refused whole, never read in
+// pieces: a piece would be taken for a record of its own.
+constexpr std::size_t kRecordCapacity = os::kTextLineCapacity;
+constexpr std::size_t kRecordMax = kRecordCapacity - 1;
 
 // Captured by start-up; empty when the current directory could not be read.
 extern char startDirectory[kStartDirectoryCapacity];

@@ -149,14 +149,30 @@ bool FileSwap(const char* first, const char* second);
 // ---------------------------------------------------------------------------
 // Text files read line by line (the command file)
 
-// Opens a text file for reading, "r" as the C library gives it.
-std::FILE* TextOpenForRead(const char* path);
+// The longest line TextReadLine holds: its bytes, its line end and a NUL.
+constexpr std::size_t kTextLineCapacity = 4096;
 
-// fgets with text-mode line ends on every platform: a CR LF pair arrives as
-// one '\n' (the Windows C library does this itself; on Linux it is done
-// here, also when the pair is split by `limit`). Returns nullptr at the end
-// of the file or on a read error.
-char* TextReadLine(char* buffer, int limit, std::FILE* file);
+// A text file open for reading; `form` is the body's own note of how the
+// file's bytes become code-page text.
+struct TextFile {
+  std::FILE* file;
+  int form;
+};
+
+// Opens a text file for reading. False when it cannot be opened.
+bool TextOpen(TextFile* text, const char* path);
+void TextClose(TextFile* text);
+
+enum class TextLine {
+  kEnd,      // no line: the end of the file, or a read error
+  kWhole,    // the line, with its line end if it has one
+  kTooLong,  // `line` holds its start; the rest was read and dropped
+};
+
+// Reads the next line however long it is, with text-mode line ends on
+// every platform: a CR LF pair arrives as one '\n'. A line that does not fit
+// `line` with its line end and NUL is kTooLong, never split in two.
+TextLine TextReadLine(TextFile* text, char (&line)[kTextLineCapacity]);
 
 // ---------------------------------------------------------------------------
 // Directories and time

@@ -8,28 +8,62 @@
 
 namespace wendrake {
 namespace os {
+namespace {
 
-std::FILE* TextOpenForRead(const char* path) {
-  return std::fopen(path, "re");
-}
+enum Piece { kNothing, kMore, kLast };
 
-char* TextReadLine(char* buffer, int limit, std::FILE* file) {
-  if (std::fgets(buffer, limit, file) == nullptr) return nullptr;
-  std::size_t length = std::strlen(buffer);
-  if (length >= 2 && buffer[length - 2] == '\r' && buffer[length - 1] == '\n') {
-    buffer[length - 2] = '\n';
-    buffer[length - 1] = '\0';
-  } else if (length >= 1 && buffer[length - 1] == '\r') {
-    // The buffer filled up between CR and LF: text mode would have given
-    // the pair as one '\n' in this very place.
+// One fgets into `piece`. The piece is cleared first, so that a LF found in
+// it was read now: a NUL byte in the line cannot hide where the line ends.
+// A CR LF pair becomes '\n', also when `piece` fills up between the two.
+Piece ReadPiece(std::FILE* file, char* piece, std::size_t capacity) {
+  std::memset(piece, 0, capacity);
+  if (std::fgets(piece, static_cast<int>(capacity), file) == nullptr) return kNothing;
+  const void* lineFeed = std::memchr(piece, '\n', capacity - 1);
+  if (lineFeed != nullptr) {
+    std::size_t end = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - piece);
+    if (end >= 1 && piece[end - 1] == '\r') {
+      piece[end - 1] = '\n';
+      piece[end] = '\0';
+    }
+    return kLast;
+  }
+  if (std::feof(file) || std::ferror(file)) return kLast;
+  // No LF and no end: fgets filled the piece.
+  if (piece[capacity - 2] == '\r') {
     int next = std::getc(file);
     if (next == '\n') {
-      buffer[length - 1] = '\n';
-    } else if (next != EOF) {
-      std::ungetc(next, file);
+      piece[capacity - 2] = '\n';
+      return kLast;
     }
+    if (next == EOF) return kLast;
+    std::ungetc(next, file);
   }
-  return buffer;
+  return kMore;
+}
+
+}  // namespace
+
+bool TextOpen(TextFile* text, const char* path) {
+  text->form = 0;
+  text->file = std::fopen(path, "re");
+  return text->file != nullptr;
+}
+
+void TextClose(TextFile* text) {
+  if (text->file != nullptr) std::fclose(text->file);
+  text->file = nullptr;
+}
+
+TextLine TextReadLine(TextFile* text, char (&line)[kTextLineCapacity]) {
+  Piece piece = ReadPiece(text->file, line, sizeof line);
+  if (piece == kNothing) return TextLine::kEnd;
+  TextLine result = TextLine::kWhole;
+  char rest[512];
+  while (piece == kMore) {
+    piece = ReadPiece(text->file, rest, sizeof rest);
+    if (piece != kNothing) result = TextLine::kTooLong;
+  }
+  return result;
 }
 
 }  // namespace os
