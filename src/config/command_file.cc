@@ -71,6 +71,12 @@ void HandleRecord(const char* record, os::TextLine read) {
     LogRecord("Error format. Record", record);
     return;
   }
+  // A '?' in place of a character would watch or start something else
+  // than the record names.
+  if (read == os::TextLine::kNotInCodePage) {
+    LogRecord("Error code page. Record", record);
+    return;
+  }
 
   static RecordValues values;  // main thread only, at start-up
   std::memset(&values, 0, sizeof values);

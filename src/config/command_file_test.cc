@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -126,6 +127,62 @@ TEST_F(CommandFileTest, RecordIsAddedOnlyWhenEveryRequiredValueIsThereAndFits) {
   const std::string argument = wide.substr(0, 641 - record.size() - 10);
   ASSERT_EQ(Load(record + " ARGUMENT=" + argument + "\n").size(), kAdded);
   EXPECT_STREQ(EntryAt(1).argument, argument.c_str());
+}
+
+// Notepad's UTF-8 (with or without its byte-order mark) and UTF-16 are
+// read in the code page on Windows (1252 in the tests), where a character
+// the code page lacks refuses its record; any other file, and every file
+// on Linux, is read as its bytes, a UTF-8 mark skipped.
+TEST_F(CommandFileTest, UnicodeFilesAreReadInTheCodePageOnWindows) {
+  // The test texts hold characters of two and three UTF-8 bytes only.
+  auto utf16 = [](const std::string& utf8, bool little) {
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (std::size_t i = 0; i < utf8.size();) {
+      unsigned lead = static_cast<unsigned char>(utf8[i]);
+      int extra = lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+      unsigned u = lead & (extra == 0 ? 0x7F : extra == 1 ? 0x1F : 0x0F);
+      for (int k = 1; k <= extra; ++k) u = (u << 6) | (utf8[i + k] & 0x3F);
+      i += 1 + extra;
+      char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+      out += little ? std::string{low, high} : std::string{high, low};
+    }
+    return out;
+  };
+  const std::string rest = " EXECUTE=/bin/x CURRENT=/tmp ARGUMENT=";
+  const std::string cafe = "ACTION=A FOLDER=/caf\xC3\xA9" + rest + "x\r\n";
+  const std::string kanji = "ACTION=A FOLDER=/\xE5\x8F\x97" + rest + "x\n";
+  const std::string comment = "# \xE5\x8F\x97\r\n";
+  const struct {
+    std::string file;
+    const char* windowsFolder;  // nullptr: refused
+    const char* linuxFolder;
+  } cases[] = {
+      {"\xEF\xBB\xBF#" + kanji + cafe, "/caf\xE9", "/caf\xC3\xA9"},
+      {comment + cafe, "/caf\xE9", "/caf\xC3\xA9"},
+      {utf16(comment + cafe, true), "/caf\xE9", nullptr},
+      {utf16(comment + cafe, false), "/caf\xE9", nullptr},
+      {"ACTION=A FOLDER=/caf\xE9" + rest + "\xC3\n", "/caf\xE9", "/caf\xE9"},
+      {kanji, nullptr, "/\xE5\x8F\x97"},
+      {utf16(kanji, true), nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+#ifdef _WIN32
+    const char* folder = c.windowsFolder;
+    const bool converted = true;
+#else
+    const char* folder = c.linuxFolder;
+    const bool converted = false;
+#endif
+    Lines lines = Load(c.file);
+    ASSERT_EQ(entryCount, folder == nullptr ? 0 : 1) << c.file;
+    if (folder != nullptr) {
+      // Compared at the end: a folder is made absolute where it is not.
+      std::string taken = EntryAt(1).folder;
+      EXPECT_EQ(taken.substr(taken.size() - std::strlen(folder)), folder);
+    } else if (converted) {
+      EXPECT_EQ(lines[lines.size() - 2].rfind("Error code page. Record(ACTION=A FOLDER=/?", 0), 0u);
+    }
+  }
 }
 
 // A start directory with no room for the name must not make us read the

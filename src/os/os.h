@@ -159,14 +159,19 @@ struct TextFile {
   int form;
 };
 
-// Opens a text file for reading. False when it cannot be opened.
+// Opens a text file for reading. False when it cannot be opened. On Linux
+// its bytes are read as they are, a UTF-8 byte-order mark skipped. On
+// Windows a file that starts with a UTF-8 or UTF-16 byte-order mark, or
+// whose bytes are valid UTF-8 holding non-ASCII characters, is read
+// converted to the ANSI code page; any other file as its bytes.
 bool TextOpen(TextFile* text, const char* path);
 void TextClose(TextFile* text);
 
 enum class TextLine {
-  kEnd,      // no line: the end of the file, or a read error
-  kWhole,    // the line, with its line end if it has one
-  kTooLong,  // `line` holds its start; the rest was read and dropped
+  kEnd,            // no line: the end of the file, or a read error
+  kWhole,          // the line, with its line end if it has one
+  kTooLong,        // `line` holds its start; the rest was read and dropped
+  kNotInCodePage,  // whole, but a character has no code-page form ('?')
 };
 
 // Reads the next line however long it is, with text-mode line ends on

@@ -1,6 +1,8 @@
 // Text files on Linux. The command file is written on Windows as often as
 // not, so CR LF line ends are folded to '\n' as the Windows C library's text
-// mode does; one file then serves both builds.
+// mode does, and a UTF-8 byte-order mark (Notepad writes one) is skipped;
+// one file then serves both builds. The bytes themselves are read as they
+// are, as names on Linux are bytes.
 #include <cstdio>
 #include <cstring>
 
@@ -46,7 +48,13 @@ Piece ReadPiece(std::FILE* file, char* piece, std::size_t capacity) {
 bool TextOpen(TextFile* text, const char* path) {
   text->form = 0;
   text->file = std::fopen(path, "re");
-  return text->file != nullptr;
+  if (text->file == nullptr) return false;
+  unsigned char head[3];
+  if (std::fread(head, 1, sizeof head, text->file) != sizeof head ||
+      std::memcmp(head, "\xEF\xBB\xBF", sizeof head) != 0) {
+    std::rewind(text->file);
+  }
+  return true;
 }
 
 void TextClose(TextFile* text) {
