@@ -101,13 +101,16 @@ int LoadCommandFile() {
                              kCommandFileName);
   LogF("-Start- LoadCommandFile. FileName(%s)", path);
 
-  // An unknown start directory, or one too long for the path, would make us
-  // read some other folder's command file, or none at all: treat it as a
-  // command file that cannot be opened.
+  // The file is opened by its name alone, in the current directory, which
+  // is the start directory: the full path that Windows gives in the code
+  // page holds a '?' for each character the code page lacks, and names no
+  // file. The path is still what the log shows, so a start directory that
+  // is unknown, or too long for the path, counts as a command file that
+  // cannot be opened: the log could not say which file was read.
   bool pathUsable =
       startDirectory[0] != '\0' && length > 0 && static_cast<std::size_t>(length) < sizeof path;
   os::TextFile text;
-  if (!pathUsable || !os::TextOpen(&text, path)) {
+  if (!pathUsable || !os::TextOpen(&text, kCommandFileName)) {
     LogF("CmdFile Open error. FileName(%s)", path);
     WriteLog("== Abnormal end.==");
     return 0;

@@ -185,6 +185,24 @@ TEST_F(CommandFileTest, UnicodeFilesAreReadInTheCodePageOnWindows) {
   }
 }
 
+// The command file is found in a start directory whose name the code page
+// lacks (Windows, 1252 in the tests), which the log shows as the code page
+// can.
+TEST_F(CommandFileTest, StartDirectoryOutsideTheCodePageStillFindsItsFile) {
+  std::filesystem::path named =
+      dir_.path() / std::filesystem::u8path("\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0");
+  std::filesystem::create_directory(named);
+  std::filesystem::current_path(named);
+  ResetLogForTesting();
+  std::snprintf(startDirectory, sizeof startDirectory, "%s", "");
+  ASSERT_TRUE(os::CurrentDirectory(startDirectory, sizeof startDirectory));
+  testing::WriteWholeFile(kCommandFileName, "ACTION=A FOLDER=/in EXECUTE=/bin/x CURRENT=/tmp\n");
+  entryCount = 0;
+  EXPECT_EQ(LoadCommandFile(), 1);
+  EXPECT_EQ(entryCount, 1);
+  std::filesystem::current_path(dir_.path());
+}
+
 // A start directory with no room for the name must not make us read the
 // file that the cut path names instead.
 TEST_F(CommandFileTest, CommandFilePathThatCannotBeMadeEndsTheRun) {
