@@ -3,6 +3,8 @@
 // runs in the foreground until SIGINT, SIGTERM or SIGHUP, which run the
 // shutdown sequence. Unlike the Windows program it tells its caller how the
 // run went: the exit status, and one line on stderr when it could not work.
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,9 +49,28 @@ void ReportCannotWork(const char* program, const char* what) {
                what, directory, wendrake::kLogFileName);
 }
 
+// A scheduler may start us with stdin, stdout or stderr closed. The log,
+// a lock file or the watch would then take that number, every program we
+// start would get our log as its stdout or no stream at all, and a line
+// meant for stderr would land in the log. Each gap gets /dev/null, before
+// anything else is opened; false when that cannot be done.
+bool FillStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number, which is this one; inherited by every start.
+    int null = open("/dev/null", O_RDWR);
+    if (null != fd) {
+      if (null >= 0) close(null);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!FillStandardDescriptors()) return kCannotWork;
   int status = 0;
   if (!wendrake::ReadOptions(argc, argv, &status)) return status;
   wendrake::os::KeepFreedMemory();

@@ -102,6 +102,18 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
   }
 }
 
+// Started with stdin, stdout and stderr closed, as some schedulers start
+// it, it holds /dev/null there, never its own log, lock or watch, which
+// the programs it starts would otherwise get as their standard streams.
+TEST_F(ShellTest, StartedWithStandardStreamsClosedHoldsNullDeviceThere) {
+  WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
+  program_ = StartProcess("sh", {"-c", "exec \"$0\" <&- >&- 2>&-", ProgramPath()}, start_.str());
+  ASSERT_TRUE(WaitForLog("(01)...-Wait("));
+  const std::string fds = "/proc/" + std::to_string(program_.id) + "/fd/";
+  for (const char* fd : {"0", "1", "2"})
+    EXPECT_EQ(fs::read_symlink(fds + fd).string(), "/dev/null") << fd;
+}
+
 // logrotate's copytruncate empties the log while the program runs: the
 // next line lands at offset 0, not after a hole as long as the old log.
 TEST_F(ShellTest, LogEmptiedWhileRunningGoesOnFromItsStart) {
