@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/options.h"
 #include "app/startup.h"
@@ -67,12 +68,32 @@ bool FillStandardDescriptors() {
   return true;
 }
 
+// Whether the start directory cannot hold this run's files, with `what`
+// saying why: one that cannot be written keeps no log, lock or snapshot,
+// and the program would watch nothing while looking healthy.
+bool StartDirectoryRefused(const char* directory, char* what, std::size_t capacity) {
+  if (access(".", W_OK | X_OK) != 0) {
+    std::snprintf(what, capacity, "%s cannot be written: %s", directory, std::strerror(errno));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!FillStandardDescriptors()) return kCannotWork;
   int status = 0;
   if (!wendrake::ReadOptions(argc, argv, &status)) return status;
+  char directory[wendrake::os::kLongestPath + 1];
+  if (!wendrake::os::CurrentDirectory(directory, sizeof directory)) {
+    std::snprintf(directory, sizeof directory, ".");
+  }
+  char refusal[sizeof directory + 128];  // the directory and the reason
+  if (StartDirectoryRefused(directory, refusal, sizeof refusal)) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], refusal);
+    return kCannotWork;
+  }
   wendrake::os::KeepFreedMemory();
 
   // Started programs are never waited for; the kernel reaps them.

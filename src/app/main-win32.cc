@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/startup.h"
+#include "config/command_file.h"
 #include "log/log.h"
 #include "os/os.h"
 
@@ -74,8 +75,29 @@ void RequestShutdown(HWND window) {
   SendMessageA(window, WM_DESTROY, 0, 0);
 }
 
+// Whether files can be made in the start directory, the current one: a
+// file is made there and deleted at once. Its log, snapshots and their
+// rotation all need this; the read-only attribute that the access checks
+// look at says nothing of a folder's permissions.
+bool StartDirectoryWritable() {
+  char name[MAX_PATH];
+  if (GetTempFileNameA(".", "wdk", 0, name) == 0) return false;
+  DeleteFileA(name);
+  return true;
+}
+
 void StartUp(HWND window) {
   if (!wendrake::LoadConfiguration()) {
+    RequestShutdown(window);
+    return;
+  }
+  // A start directory that cannot be written would keep no snapshot, and
+  // the program would watch nothing while looking healthy: the run ends as
+  // for a command file that cannot be opened.
+  if (!StartDirectoryWritable()) {
+    wendrake::LogF("StartDirectory Write error. Directory(%s) Code(%d)", wendrake::startDirectory,
+                   static_cast<int>(GetLastError()));
+    wendrake::WriteLog("== Abnormal end.==");
     RequestShutdown(window);
     return;
   }

@@ -31,7 +31,8 @@ constexpr char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0  ended by a signal\n"
-    "  1  WKCommand.txt cannot be read, or gives no folder to watch\n"
+    "  1  WKCommand.txt cannot be read, or gives no folder to watch; or the start\n"
+    "     directory cannot be written\n"
     "  2  a wrong option or argument, or a directory that cannot be entered\n";
 
 int RefuseCommandLine(const char* program) {

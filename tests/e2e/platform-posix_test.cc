@@ -20,16 +20,20 @@ using ShellTest = WatchingTest;
 // Runs it with `args` in `directory` to its end, stdout and stderr each
 // into a file of ours; with `journal` "out" or "err", JOURNAL_STREAM names
 // that one by device and inode, as systemd names the journal's stream.
+// `runner`'s words, when given, start it (as another user, say).
 // Its exit status (-1: not ended after a minute), stdout and stderr.
 std::tuple<int, std::string, std::string> RunProgram(const std::vector<std::string>& args,
                                                      const fs::path& directory,
-                                                     const std::string& journal = "") {
+                                                     const std::string& journal = "",
+                                                     const std::vector<std::string>& runner = {}) {
   ScopedTempDir outputs;
   const std::string at = outputs.str() + "/";
   const char* script =
       "exec >\"${0}out\" 2>\"${0}err\"; unset JOURNAL_STREAM; "
       "[ -z \"$1\" ] || export JOURNAL_STREAM=$(stat -c %d:%i \"$0$1\"); shift; exec \"$@\"";
-  std::vector<std::string> words = {"-c", script, at, journal, ProgramPath()};
+  std::vector<std::string> words = {"-c", script, at, journal};
+  words.insert(words.end(), runner.begin(), runner.end());
+  words.push_back(ProgramPath());
   words.insert(words.end(), args.begin(), args.end());
   HelperProcess process = StartProcess("sh", words, directory.string());
   int status = WaitHelper(process, 60000);
@@ -100,6 +104,21 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
                        Path("Wendrake.log") + "\n");
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
   }
+}
+
+// A start directory that cannot hold the run's log, locks and snapshots,
+// as one its user cannot write, ends the run at once with one line on
+// stderr.
+TEST_F(ShellTest, StartDirectoryThatCannotHoldItsFilesEndsWithStatusOneAndSaysWhy) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can become nobody";
+  WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
+  fs::permissions(start_.path(), fs::perms(0555));
+  auto [status, out, err] = RunProgram(
+      {}, start_.path(), "", {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  fs::permissions(start_.path(), fs::perms(0755));
+  EXPECT_EQ(status, kCannotWork);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, ProgramPath() + ": " + Path("") + " cannot be written: Permission denied\n");
 }
 
 // Started with stdin, stdout and stderr closed, as some schedulers start
