@@ -70,10 +70,18 @@ bool FillStandardDescriptors() {
 
 // Whether the start directory cannot hold this run's files, with `what`
 // saying why: one that cannot be written keeps no log, lock or snapshot,
-// and the program would watch nothing while looking healthy.
+// and the program would watch nothing while looking healthy. A link in the
+// place of the log is refused rather than followed, since the file it
+// leads to would be written to.
 bool StartDirectoryRefused(const char* directory, char* what, std::size_t capacity) {
   if (access(".", W_OK | X_OK) != 0) {
     std::snprintf(what, capacity, "%s cannot be written: %s", directory, std::strerror(errno));
+    return true;
+  }
+  struct stat log;
+  if (lstat(wendrake::kLogFileName, &log) == 0 && S_ISLNK(log.st_mode)) {
+    std::snprintf(what, capacity, "%s/%s is a symbolic link, which is not followed", directory,
+                  wendrake::kLogFileName);
     return true;
   }
   return false;

@@ -32,7 +32,7 @@ constexpr char kUsage[] =
     "Exit status:\n"
     "  0  ended by a signal\n"
     "  1  WKCommand.txt cannot be read, or gives no folder to watch; or the start\n"
-    "     directory cannot be written\n"
+    "     directory cannot be written, or its Wendrake.log is a symbolic link\n"
     "  2  a wrong option or argument, or a directory that cannot be entered\n";
 
 int RefuseCommandLine(const char* program) {

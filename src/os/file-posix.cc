@@ -23,7 +23,11 @@ int PathTooLongError() {
 }
 
 Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition) {
-  int flags = O_CLOEXEC;  // started programs must not inherit our files
+  // Started programs must not inherit our files. A link in the place of
+  // one of them (our log or snapshot, in a start directory that others may
+  // write) is refused, or whatever it leads to would be emptied and
+  // overwritten with our records; none of our own files is ever a link.
+  int flags = O_CLOEXEC | O_NOFOLLOW;
   if ((access & kAccessRead) && (access & kAccessWrite)) {
     flags |= O_RDWR;
   } else if (access & kAccessWrite) {
@@ -92,8 +96,10 @@ void FileClose(Handle file) {
 }
 
 bool FileExists(const char* path) {
+  // The name itself, as Windows sees it: a link counts even where it leads
+  // nowhere, so a stale one of ours is deleted rather than left in the way.
   struct stat st;
-  return stat(path, &st) == 0;
+  return lstat(path, &st) == 0;
 }
 
 FileState CheckFileState(const char* path) {

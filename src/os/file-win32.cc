@@ -24,7 +24,25 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   DWORD create = OPEN_ALWAYS;
   if (disposition == kOpenExisting) create = OPEN_EXISTING;
   if (disposition == kCreateAlways) create = CREATE_ALWAYS;
-  HANDLE h = CreateFileA(path, desired, shareMode, nullptr, create, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A reparse point (a symbolic link, a junction) in the place of one of
+  // our files is refused, not followed: the file it leads to would be
+  // emptied and written. Looked at before the open, so that not even the
+  // link is changed; the open takes a link itself, never its target, and
+  // the look after it refuses one planted in between.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return kInvalidHandle;
+  }
+  HANDLE h = CreateFileA(path, desired, shareMode, nullptr, create,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &information) &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return kInvalidHandle;
+  }
   return reinterpret_cast<Handle>(h);
 }
 

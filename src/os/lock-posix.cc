@@ -27,8 +27,9 @@ Handle OpenLockFile(const char* name, int flags) {
     return kInvalidHandle;
   }
   // Read-only is enough for flock and works on a lock file that another
-  // user made.
-  int fd = open(path, O_RDONLY | O_CLOEXEC | flags, 0666);
+  // user made. A link there is refused: created through it, the lock file
+  // would appear wherever the link points.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | flags, 0666);
   return fd < 0 ? kInvalidHandle : fd;
 }
 

@@ -106,19 +106,37 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
   }
 }
 
-// A start directory that cannot hold the run's log, locks and snapshots,
-// as one its user cannot write, ends the run at once with one line on
-// stderr.
+// A start directory that cannot hold the run's log, locks and snapshots
+// (one its user cannot write, a log that is a link) ends the run at once
+// with one line on stderr: nothing is written there, nothing elsewhere.
 TEST_F(ShellTest, StartDirectoryThatCannotHoldItsFilesEndsWithStatusOneAndSaysWhy) {
-  if (geteuid() != 0) GTEST_SKIP() << "only root can become nobody";
   WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
-  fs::permissions(start_.path(), fs::perms(0555));
-  auto [status, out, err] = RunProgram(
-      {}, start_.path(), "", {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-  fs::permissions(start_.path(), fs::perms(0755));
-  EXPECT_EQ(status, kCannotWork);
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(err, ProgramPath() + ": " + Path("") + " cannot be written: Permission denied\n");
+  ScopedTempDir elsewhere;
+  const fs::path victim = elsewhere.path() / "victim";
+  WriteWholeFile(victim, "precious");
+  const std::vector<std::string> nobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                           "--clear-groups"};
+  const struct {
+    bool asNobody;  // else the log is a link to the victim
+    std::string err;
+  } cases[] = {
+      {true, Path("") + " cannot be written: Permission denied\n"},
+      {false, Path("Wendrake.log") + " is a symbolic link, which is not followed\n"},
+  };
+  for (const auto& c : cases) {
+    if (c.asNobody && geteuid() != 0) continue;  // only root can become nobody
+    if (c.asNobody) fs::permissions(start_.path(), fs::perms(0555));
+    if (!c.asNobody) fs::create_symlink(victim, At("Wendrake.log"));
+    auto [status, out, err] =
+        RunProgram({}, start_.path(), "", c.asNobody ? nobody : std::vector<std::string>{});
+    fs::permissions(start_.path(), fs::perms(0755));
+    EXPECT_EQ(status, kCannotWork);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, ProgramPath() + ": " + c.err);
+    EXPECT_EQ(ReadWholeFile(victim), "precious");
+    EXPECT_FALSE(fs::exists(At("KSFF01O.txt")));
+    fs::remove(At("Wendrake.log"));
+  }
 }
 
 // Started with stdin, stdout and stderr closed, as some schedulers start
@@ -131,6 +149,24 @@ TEST_F(ShellTest, StartedWithStandardStreamsClosedHoldsNullDeviceThere) {
   const std::string fds = "/proc/" + std::to_string(program_.id) + "/fd/";
   for (const char* fd : {"0", "1", "2"})
     EXPECT_EQ(fs::read_symlink(fds + fd).string(), "/dev/null") << fd;
+}
+
+// A link planted in the place of one of the program's own files (in a
+// start directory that others may write) is refused with a log line; the
+// file it leads to is neither made nor written.
+TEST_F(ShellTest, LinksInThePlaceOfItsOwnFilesAreRefusedNotFollowed) {
+  ScopedTempDir elsewhere;
+  const fs::path victim = elsewhere.path() / "victim";
+  WriteWholeFile(victim, "precious");
+  fs::create_symlink(elsewhere.path() / "made", At("KSFF01.lock"));
+  StartWatching(Record("A", "in", "out"));
+  EXPECT_EQ(Count(Log(), "(01)...      Error CreateMutex. --Abnormal ended.--"), 1);
+  fs::remove(At("KSFF01N.txt"));
+  fs::create_symlink(victim, At("KSFF01N.txt"));
+  WriteWholeFile(At("in") / "x", "x");
+  EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error(40)"));
+  EXPECT_EQ(ReadWholeFile(victim), "precious");
+  EXPECT_FALSE(fs::exists(elsewhere.path() / "made"));
 }
 
 // logrotate's copytruncate empties the log while the program runs: the
