@@ -7,8 +7,8 @@ set -euo pipefail
 
 # dpkg-dev and file: cpack -G DEB finds the package's dependencies with them.
 # bindfs: the shared-folder tests mount a FUSE folder over a backing one.
-# rsync: a test copies with it, as it writes under passing names.
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs rsync
+# rsync, sqlite3: tests run them in a watched folder, as users do.
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs rsync sqlite3
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck dpkg-dev file)
 if [ "${1:-}" = "--all" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
