@@ -10,6 +10,7 @@
 
 #include "config/thread_control.h"
 #include "log/log.h"
+#include "os/os.h"
 #include "test_util.h"
 
 namespace wendrake {
@@ -50,17 +51,22 @@ TEST_F(CommandFileTest, TheWorkedExampleLineForLineWithLfOrCrLfEnds) {
       "ACTION=A FOLDER=C:\\inbox EXECUTE=C:\\Tools\\import.exe CURRENT=C:\\Tools",
   };
   auto read = [&](int i) { return "CmdFile Read record(" + std::string(example[i]) + "\n)"; };
+  // A folder is kept absolute: on Linux these names are relative, and
+  // taken against the start directory.
+  auto folder = [&](const std::string& written) {
+    return os::IsAbsolutePath(written.c_str()) ? written : dir_.str() + "/" + written;
+  };
   const Lines expected = {
       read(0),
       read(1),
       "(01)... AddTabel ACTION=(A D )",
-      "(01)... AddTabel FOLDER=(C:\\Inbox)",
+      "(01)... AddTabel FOLDER=(" + folder("C:\\Inbox") + ")",
       "(01)... AddTabel EXECUTE=(C:\\Tools\\import.exe)",
       "(01)... AddTabel ARGUMENT=(-q)",
       "(01)... AddTabel CURRENT=(C:\\Tools)",
       read(2),
       "(02)... AddTabel ACTION=( U T)",
-      "(02)... AddTabel FOLDER=(D:\\Shared Reports)",
+      "(02)... AddTabel FOLDER=(" + folder("D:\\Shared Reports") + ")",
       "(02)... AddTabel EXECUTE=(D:\\Bin\\notify.exe)",
       "(02)... AddTabel ARGUMENT=()",
       "(02)... AddTabel CURRENT=(D:\\Bin)",
@@ -87,6 +93,12 @@ enum Outcome : std::size_t { kSkipped = 2, kRejected = 3, kAdded = 7 };
 // or start another program than the one written.
 TEST_F(CommandFileTest, RecordIsAddedOnlyWhenEveryRequiredValueIsThereAndFits) {
   const std::string rest = " EXECUTE=x.e CURRENT=C:\\";
+  // An absolute root, so that a folder of 255 bytes is not made longer.
+#ifdef _WIN32
+  const std::string root = "C:\\";
+#else
+  const std::string root = "/";
+#endif
   const std::string ok = "ACTION=A FOLDER=C:\\" + rest;
   const std::pair<std::string, Outcome> cases[] = {
       {ok, kAdded},
@@ -103,8 +115,8 @@ TEST_F(CommandFileTest, RecordIsAddedOnlyWhenEveryRequiredValueIsThereAndFits) {
       {"ARGUMENT=/FOLDER=x FOLDER=C:\\In ACTION=A" + rest, kRejected},
       {"ACTION=" + std::string(15, 'a') + " FOLDER=C:\\" + rest, kAdded},
       {"ACTION=" + std::string(16, 'a') + " FOLDER=C:\\" + rest, kRejected},
-      {"ACTION=A FOLDER=" + std::string(255, 'f') + rest, kAdded},
-      {"ACTION=A FOLDER=" + std::string(256, 'f') + rest, kRejected},
+      {"ACTION=A FOLDER=" + root + std::string(255 - root.size(), 'f') + rest, kAdded},
+      {"ACTION=A FOLDER=" + root + std::string(256 - root.size(), 'f') + rest, kRejected},
       {ok + " ARGUMENT=" + std::string(255, 'g'), kAdded},
       {ok + " ARGUMENT=" + std::string(256, 'g'), kRejected},
       // A line is one record however long: a comment is skipped whole, a

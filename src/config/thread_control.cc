@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/command_file.h"
 #include "log/log.h"
 
 namespace wendrake {
@@ -63,12 +64,59 @@ void CopySetting(char (&field)[kSettingCapacity], const char* value) {
   std::snprintf(field, sizeof field, "%s", value);
 }
 
+bool IsSeparator(char c) {
+  return c == os::kPathSeparator || c == '/';
+}
+
+// The folder as the entry keeps it, the path every start is handed under:
+// a relative one is taken against the start directory, as the started
+// program could not (its working directory is CURRENT); links and ".."
+// are left for the system to follow at every use. No separator ends it
+// but a root's, so that a path handed on never holds two in a row. False
+// when that does not fit.
+bool MakeEntryFolder(const char* folder, char (&out)[kSettingCapacity]) {
+  int length = 0;
+  bool driveOnly = os::kPathSeparator == '\\' && folder[0] != '\0' && folder[1] == ':';
+  if (folder[0] == '\0' || os::IsAbsolutePath(folder) || driveOnly || startDirectory[0] == '\0') {
+    length = std::snprintf(out, sizeof out, "%s", folder);
+  } else if (IsSeparator(folder[0])) {
+    // Windows: from the root of the start directory's drive.
+    length = std::snprintf(out, sizeof out, "%.2s%s", startDirectory, folder);
+  } else {
+    while (folder[0] == '.' && IsSeparator(folder[1])) folder += 2;
+    length = std::snprintf(out, sizeof out, "%s%c%s", startDirectory, os::kPathSeparator, folder);
+  }
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof out) return false;
+  for (;;) {
+    bool dotEnd = length >= 2 && out[length - 1] == '.' && IsSeparator(out[length - 2]);
+    bool separatorEnd = length >= 2 && IsSeparator(out[length - 1]) &&
+                        !(length == 3 && out[1] == ':');  // "C:\\" is a root
+    if (!dotEnd && !separatorEnd) break;
+    out[--length] = '\0';
+  }
+  return true;
+}
+
+// Whether two entries' folders are one: spelt alike, or, where both can be
+// reached, the same folder by identity.
+bool SameFolder(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  os::FolderId first;
+  os::FolderId second;
+  return os::GetFolderId(a, &first) && os::GetFolderId(b, &second) && first == second;
+}
+
 }  // namespace
 
 void AddTableEntry(const char* action, const char* folder, const char* execute, const char* current,
                    const char* argument) {
+  char entryFolder[kSettingCapacity];
+  if (!MakeEntryFolder(folder, entryFolder)) {
+    LogF("(%02d)... Folder too long(%s) - bypassed.", entryCount + 1, folder);
+    return;
+  }
   for (int i = 1; i <= entryCount; ++i) {
-    if (std::strcmp(EntryAt(i).folder, folder) == 0) {
+    if (SameFolder(EntryAt(i).folder, entryFolder)) {
       LogF("(%02d)... Duplcate folder - bypassed.", entryCount);
       return;
     }
@@ -92,7 +140,7 @@ void AddTableEntry(const char* action, const char* folder, const char* execute, 
   CopySetting(entry.execute, execute);
   CopySetting(entry.current, current);
   CopySetting(entry.argument, argument);
-  CopySetting(entry.folder, folder);
+  CopySetting(entry.folder, entryFolder);
   // The number is 1 or 2; the narrow type tells the compiler the name fits.
   std::snprintf(entry.mutexName, sizeof entry.mutexName, "KSFF%02u",
                 static_cast<unsigned>(static_cast<unsigned char>(number)));

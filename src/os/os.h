@@ -186,6 +186,25 @@ TextLine TextReadLine(TextFile* text, char (&line)[kTextLineCapacity]);
 // buffer left empty, when it cannot be read or does not fit `capacity`.
 bool CurrentDirectory(char* buffer, std::size_t capacity);
 
+// What tells one folder from another however its path is spelt (a link,
+// ".", "..", a trailing separator): the device and inode on Linux, the
+// volume serial number and file index on Windows.
+struct FolderId {
+  std::uint64_t volume;
+  std::uint64_t index;
+  bool operator==(const FolderId& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+
+// The identity of the folder `path` leads to (links followed). False, with
+// LastError() set, when it leads to no folder that can be reached.
+bool GetFolderId(const char* path, FolderId* id);
+
+// Whether `path` names its place without help from a current directory:
+// "/..." on Linux; "X:\..." or "\\server\..." on Windows.
+bool IsAbsolutePath(const char* path);
+
 // A local calendar time, fields as people read them (month 1-12).
 struct LocalTime {
   int year;

@@ -121,6 +121,15 @@ void MakeSnapshotFileNames(const ThreadControlEntry& entry, SnapshotFileNames* n
 }
 
 bool HoldsOwnFiles(const char* folder) {
+  // By identity: a folder spelt another way (a link to the start directory,
+  // ".", a path through "..") would otherwise wake a scan at every line of
+  // the log, without end.
+  os::FolderId watched;
+  os::FolderId start;
+  if (startDirectory[0] != '\0' && os::GetFolderId(folder, &watched) &&
+      os::GetFolderId(startDirectory, &start)) {
+    return watched == start;
+  }
   std::size_t length = std::strlen(startDirectory);
   if (length == 0 || std::strncmp(folder, startDirectory, length) != 0) return false;
   return folder[length] == '\0' ||
