@@ -62,6 +62,9 @@ void TakeBaseline(int index) {
 void StartWatcher(int index) {
   ThreadControlEntry& entry = EntryAt(index);
   LogF("(%02d)...          Set FindFirstChangeNotification(%s) -ok-", index, entry.folder);
+  if (entry.changeHandle != os::kInvalidHandle && FolderMissing(entry.folder)) {
+    LogF("(%02d)...          Folder not found(%s) -looked for every second.", index, entry.folder);
+  }
   if (entry.changeHandle == os::kInvalidHandle) {
     LogF("(%02d)...          CreateHandleError(%d)(%s)", index,
          static_cast<int>(entry.changeHandle), entry.folder);

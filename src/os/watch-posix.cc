@@ -8,7 +8,8 @@
 //
 // A folder that is deleted, moved away or replaced by a file takes its
 // inotify watch with it, and nothing would wake its waiter again. Such a
-// folder is looked for by its path every second instead; once a folder is
+// folder, and one not there yet when the watch is opened, is looked for by
+// its path every second instead; once a folder is
 // there again it is watched anew and the waiter woken, so that a scan lists
 // whatever the new folder already holds.
 #include <errno.h>
@@ -131,13 +132,19 @@ Handle ChangeWatchOpen(const char* folder) {
     errno = slot == nullptr ? EMFILE : ENAMETOOLONG;
     return kInvalidHandle;
   }
+  // A folder that is not there yet (a disk or share not up at start) is
+  // looked for as one that went away.
+  bool missing = false;
   if (!AddWatch(fd, folder)) {
     int saved = errno;
-    close(fd);
-    errno = saved;
-    return kInvalidHandle;
+    missing = FolderGone(saved);
+    if (!missing) {
+      close(fd);
+      errno = saved;
+      return kInvalidHandle;
+    }
   }
-  slot->lost = false;
+  slot->lost = missing;
   slot->fd = fd;
   return fd;
 }

@@ -29,9 +29,10 @@ constexpr int kRewatchMs = 1000;
 // one in use. A slot is filled by the open, before the waiter exists, and
 // then used by that one waiter; other waiters only pass over its key.
 struct Watch {
-  PVOID key;       // the handle the open returned; nullptr: a free slot
-  HANDLE current;  // the notification waited on
-  bool lost;       // the folder is to be looked for again
+  PVOID key;         // the handle the open returned; nullptr: a free slot
+  HANDLE current;    // the notification waited on
+  bool lost;         // the folder is to be looked for again
+  bool placeholder;  // `current` is the event that stood for a missing folder
   char folder[MAX_PATH];
 };
 
@@ -62,7 +63,12 @@ bool Rewatch(Watch* watch) {
   if (!IsFolder(watch->folder)) return false;
   HANDLE fresh = OpenNotification(watch->folder);
   if (fresh == INVALID_HANDLE_VALUE) return false;
-  FindCloseChangeNotification(watch->current);
+  if (watch->placeholder) {
+    CloseHandle(watch->current);
+  } else {
+    FindCloseChangeNotification(watch->current);
+  }
+  watch->placeholder = false;
   watch->current = fresh;
   watch->lost = false;
   return true;
@@ -72,13 +78,23 @@ bool Rewatch(Watch* watch) {
 
 Handle ChangeWatchOpen(const char* folder) {
   HANDLE watch = OpenNotification(folder);
-  if (watch == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  // A folder that is not there yet (a drive or share not up at start) is
+  // looked for as one that went away. Its handle, the key, is an event that
+  // is never set until the first notification takes its place.
+  bool missing = watch == INVALID_HANDLE_VALUE && FolderGone(static_cast<int>(GetLastError()));
+  if (missing) watch = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (watch == INVALID_HANDLE_VALUE || watch == nullptr) return kInvalidHandle;
   Watch* slot = FindWatch(nullptr);
   if (slot != nullptr && lstrlenA(folder) < MAX_PATH) {
     lstrcpynA(slot->folder, folder, MAX_PATH);
     slot->current = watch;
-    slot->lost = false;
+    slot->lost = missing;
+    slot->placeholder = missing;
     InterlockedExchangePointer(&slot->key, watch);
+  } else if (missing) {
+    CloseHandle(watch);  // with no slot, nothing could look for the folder
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return kInvalidHandle;
   }
   return reinterpret_cast<Handle>(watch);
 }
@@ -145,6 +161,10 @@ void ChangeWatchClose(Handle watch) {
   if (slot != nullptr) {
     handle = slot->current;
     InterlockedExchangePointer(&slot->key, nullptr);
+    if (slot->placeholder) {
+      CloseHandle(handle);
+      return;
+    }
   }
   FindCloseChangeNotification(handle);
 }

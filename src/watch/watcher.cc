@@ -317,6 +317,11 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory*
   return pending;
 }
 
+bool FolderMissing(const char* folder) {
+  os::FolderId id;
+  return !os::GetFolderId(folder, &id) && os::FolderGone(os::LastError());
+}
+
 int NextWaitLimit(int lastLimit, bool timedOut, bool pending) {
   if (!pending) return -1;
   if (!timedOut || lastLimit <= 0) return kFirstPendingWaitMs;
@@ -344,8 +349,9 @@ void DirChangesThread(void* parameter) {
   // would wake the next; a change made meanwhile wakes the next wait. A
   // polled folder's timed wake that finds nothing new passes alike, so
   // that an idle share costs a listing every few seconds and no log line.
-  const bool ownFolder = HoldsOwnFiles(entry.folder);
-  const bool polled = StartPolling(entry);
+  bool missing = FolderMissing(entry.folder);
+  bool ownFolder = HoldsOwnFiles(entry.folder);
+  bool polled = StartPolling(entry);
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
 
@@ -370,6 +376,13 @@ void DirChangesThread(void* parameter) {
     os::WaitResult woke =
         WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(limit) : limit, left, &pace);
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
+    if (missing && !FolderMissing(entry.folder)) {
+      // Not there at start, and watched from now on: what it holds is news.
+      missing = false;
+      LogF("(%02d)...      Folder found(%s) -watched from now on.", index, entry.folder);
+      ownFolder = HoldsOwnFiles(entry.folder);
+      polled = StartPolling(entry);
+    }
     // Taken now: what runs before the line below (the DEQ lines) may set
     // another.
     int error = woke == os::WaitResult::kFailed ? os::LastError() : 0;

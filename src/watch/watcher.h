@@ -44,6 +44,10 @@ struct ScanMemory {
 bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left = nullptr,
                 ScanMemory* memory = nullptr);
 
+// True when `folder` is not there (nothing at its path, or a file), as
+// opposed to there or unreachable for another reason.
+bool FolderMissing(const char* folder);
+
 // How long the next wait may last, in milliseconds (negative: no limit),
 // given the last limit, whether the last wait ended by its time limit, and
 // whether the last scan left files pending. About a second after a scan a
