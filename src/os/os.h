@@ -95,7 +95,9 @@ enum Disposition {
 
 // Opens `path` as CreateFileA does with the given access, share mode and
 // disposition (FILE_ATTRIBUTE_NORMAL, no security, no template).
-// Returns kInvalidHandle on failure.
+// Returns kInvalidHandle on failure. A symbolic link (a reparse point on
+// Windows) at `path` is refused, never followed: these are the program's
+// own files, and a link planted there would have another file emptied.
 Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition);
 
 // Moves the file position to the end of the file.
@@ -115,7 +117,8 @@ long FileRead(Handle file, void* data, std::size_t length);
 
 void FileClose(Handle file);
 
-// True when `path` names an existing file or folder.
+// True when `path` names an existing file or folder, or a link, whether
+// or not it leads anywhere.
 bool FileExists(const char* path);
 
 // Whether a file of a watched folder is still there, as the listing would
