@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/entry_checks.h"
 #include "app/options.h"
 #include "app/startup.h"
 #include "config/command_file.h"
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
   sigaddset(&ending, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
-  wendrake::CopyLogLinesTo(STDERR_FILENO, StderrCopy());
+  const wendrake::LogCopy copy = StderrCopy();
+  wendrake::CopyLogLinesTo(STDERR_FILENO, copy);
   const char* failure = nullptr;
   if (!wendrake::LoadConfiguration()) {
     failure = "cannot be read";
@@ -131,6 +133,10 @@ int main(int argc, char** argv) {
     // ends as a signal would end it.
     failure = "gives no folder to watch";
   } else {
+    // Where the log lines are not copied to stderr, its reader still learns
+    // of a program or folder that is not there.
+    wendrake::WarnOfMissingProgramsAndFolders(copy == wendrake::LogCopy::kNone ? stderr : nullptr,
+                                              argv[0]);
     wendrake::ArmAllEntries();
     int signal = 0;
     sigwait(&ending, &signal);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "app/entry_checks.h"
 #include "app/startup.h"
 #include "config/command_file.h"
 #include "log/log.h"
@@ -101,6 +102,7 @@ void StartUp(HWND window) {
     RequestShutdown(window);
     return;
   }
+  wendrake::WarnOfMissingProgramsAndFolders(nullptr, nullptr);
   wendrake::ArmAllEntries();
   AddTrayIcon(window);
   MakeTrayMenu();

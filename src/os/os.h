@@ -390,6 +390,15 @@ std::int64_t MonotonicMs();
 // ignores SIGCHLD so that the kernel reaps them; nothing here does.
 bool StartProgram(const char* commandLine, char* const argv[], const char* workingDir);
 
+// Whether `execute` names a program that a start could find now: on Linux
+// its first word, looked for in PATH when bare, as StartProgram looks; on
+// Windows the command line's first word, looked for as CreateProcessA
+// looks. A program that is not there yet may still come.
+bool ProgramFound(const char* execute);
+
+// Whether `path` leads to a folder (links followed).
+bool LeadsToFolder(const char* path);
+
 // The code a start is refused with when there is no program to start
 // (ERROR_FILE_NOT_FOUND on Windows, ENOENT on Linux).
 int ProgramNotFoundError();

@@ -4,10 +4,12 @@
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "os/os.h"
@@ -105,6 +107,48 @@ bool StartProgram(const char* /*commandLine*/, char* const argv[], const char* w
 
 int ProgramNotFoundError() {
   return ENOENT;
+}
+
+namespace {
+
+bool Executable(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
+}
+
+}  // namespace
+
+bool ProgramFound(const char* execute) {
+  // The program is EXECUTE's first word, as the launcher cuts it.
+  const char* begin = execute + std::strspn(execute, " \t");
+  std::size_t length = std::strcspn(begin, " \t");
+  char word[PATH_MAX];
+  if (length == 0 || length >= sizeof word) return false;
+  std::memcpy(word, begin, length);
+  word[length] = '\0';
+  if (std::strchr(word, '/') != nullptr) return Executable(word);  // from the start directory
+  // A bare name is looked for in each folder of PATH in turn, as
+  // posix_spawnp does (glibc's own default list without PATH; an empty
+  // element is the current directory).
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) path = "/bin:/usr/bin";
+  for (const char* folder = path;; ++folder) {
+    std::size_t folderLength = std::strcspn(folder, ":");
+    char candidate[PATH_MAX];
+    int made =
+        std::snprintf(candidate, sizeof candidate, "%.*s%s%s", static_cast<int>(folderLength),
+                      folder, folderLength > 0 ? "/" : "", word);
+    if (made > 0 && static_cast<std::size_t>(made) < sizeof candidate && Executable(candidate)) {
+      return true;
+    }
+    folder += folderLength;
+    if (*folder == '\0') return false;
+  }
+}
+
+bool LeadsToFolder(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int ArgumentRefusal(const char* /*execute*/, const char* /*path*/) {

@@ -87,6 +87,55 @@ int ProgramNotFoundError() {
   return ERROR_FILE_NOT_FOUND;
 }
 
+namespace {
+
+// Whether the search CreateProcessA makes for a program name (the
+// program's folder, the current one, the system folders, PATH; ".exe"
+// added to a name without an extension) finds a file for `name`.
+bool Searched(const char* name) {
+  char found[MAX_PATH];
+  DWORD length = SearchPathA(nullptr, name, ".exe", sizeof found, found, nullptr);
+  if (length == 0 || length >= sizeof found) return false;
+  DWORD attributes = GetFileAttributesA(found);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+bool ProgramFound(const char* execute) {
+  // The program is the command line's first word: up to the closing quote
+  // of a quoted one. An unquoted one with blanks is read at each blank in
+  // turn ("C:\Program Files\x.exe" is first "C:\Program"), as
+  // CreateProcessA reads it, so any reading that finds a file counts.
+  const char* begin = execute;
+  while (*begin == ' ' || *begin == '\t') ++begin;
+  char word[MAX_PATH];
+  if (*begin == '"') {
+    const char* end = std::strchr(begin + 1, '"');
+    std::size_t length =
+        end != nullptr ? static_cast<std::size_t>(end - begin - 1) : std::strlen(begin + 1);
+    if (length == 0 || length >= sizeof word) return false;
+    std::memcpy(word, begin + 1, length);
+    word[length] = '\0';
+    return Searched(word);
+  }
+  for (const char* end = begin;; ++end) {
+    if (*end != '\0' && *end != ' ' && *end != '\t') continue;
+    std::size_t length = static_cast<std::size_t>(end - begin);
+    if (length > 0 && length < sizeof word) {
+      std::memcpy(word, begin, length);
+      word[length] = '\0';
+      if (Searched(word)) return true;
+    }
+    if (*end == '\0') return false;
+  }
+}
+
+bool LeadsToFolder(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 int ArgumentRefusal(const char* execute, const char* path) {
   // cmd.exe expands a defined %NAME% even inside quotes (Wine's also drops
   // a lone '%'), so the script would be handed another path: "x%.txt" as
