@@ -64,8 +64,25 @@ void CopySetting(char (&field)[kSettingCapacity], const char* value) {
   std::snprintf(field, sizeof field, "%s", value);
 }
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 bool IsSeparator(char c) {
-  return c == os::kPathSeparator || c == '/';
+  return c != '\0' && std::strchr(kSeparators, c) != nullptr;
+}
+
+// "C:x" on Windows: relative to the current folder of that drive, which
+// only the system knows; kept as written.
+bool IsDriveRelative(const char* folder) {
+#ifdef _WIN32
+  return folder[0] != '\0' && folder[1] == ':';
+#else
+  static_cast<void>(folder);
+  return false;
+#endif
 }
 
 // The folder as the entry keeps it, the path every start is handed under:
@@ -76,8 +93,8 @@ bool IsSeparator(char c) {
 // when that does not fit.
 bool MakeEntryFolder(const char* folder, char (&out)[kSettingCapacity]) {
   int length = 0;
-  bool driveOnly = os::kPathSeparator == '\\' && folder[0] != '\0' && folder[1] == ':';
-  if (folder[0] == '\0' || os::IsAbsolutePath(folder) || driveOnly || startDirectory[0] == '\0') {
+  if (folder[0] == '\0' || os::IsAbsolutePath(folder) || IsDriveRelative(folder) ||
+      startDirectory[0] == '\0') {
     length = std::snprintf(out, sizeof out, "%s", folder);
   } else if (IsSeparator(folder[0])) {
     // Windows: from the root of the start directory's drive.
