@@ -1,6 +1,6 @@
 // Starting programs on Linux: posix_spawn of the argv the launcher made,
 // never through a shell, so a file name reaches the program as one argument
-// whatever characters it holds.
+// whatever characters it holds, into a session of its own.
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
@@ -87,8 +87,13 @@ bool StartProgram(const char* /*commandLine*/, char* const argv[], const char* w
     sigfillset(&all);
     rc = posix_spawnattr_setsigmask(&attributes, &none);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&attributes, &all);
+    // A session of its own (glibc 2.26 and later): Ctrl-C in our terminal
+    // signals our process group, and a started program must run on to its
+    // end after we stop, as it does on Windows; one cut off in the middle
+    // of an import is data lost. It also loses our controlling terminal.
     if (rc == 0) {
-      rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+      rc = posix_spawnattr_setflags(
+          &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     }
   }
   if (rc == 0) {

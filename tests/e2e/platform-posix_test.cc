@@ -1,6 +1,7 @@
 // The Linux program as a command-line tool and a service: its options, its
 // exit status and stderr, the journal copy of its log, a log rotated under
 // it, a shared folder that raises no notification, and its package.
+#include <signal.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -167,6 +168,34 @@ TEST_F(ShellTest, LinksInThePlaceOfItsOwnFilesAreRefusedNotFollowed) {
   EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error(40)"));
   EXPECT_EQ(ReadWholeFile(victim), "precious");
   EXPECT_FALSE(fs::exists(elsewhere.path() / "made"));
+}
+
+// A started program has a session of its own: Ctrl-C in the terminal
+// (SIGINT to the program's process group) or a SIGTERM to that group ends
+// the watcher alone, and a handler busy for 5 s finishes its work.
+TEST_F(ShellTest, StartedProgramsOutliveItsEndAndFinishTheirWork) {
+  const fs::path handler = At("handler");
+  WriteWholeFile(handler,
+                 "#!/bin/sh\nname=$(basename \"$1\")\n"
+                 "touch \"$name.began\"; sleep 5; touch \"$name.done\"\n");
+  fs::permissions(handler, fs::perms(0755));
+  WriteWholeFile(At("WKCommand.txt"), "ACTION=A FOLDER=\"" + Path("in") + "\" EXECUTE=" +
+                                          handler.string() + " CURRENT=\"" + Path("out") + "\"\n");
+  for (int signal : {SIGINT, SIGTERM}) {
+    const fs::path began = At("out") / (std::to_string(signal) + ".began");
+    const fs::path done = At("out") / (std::to_string(signal) + ".done");
+    // A process group of its own, as a terminal's job has: the test's is spared.
+    program_ = StartProcess("setsid", {ProgramPath()}, start_.str());
+    ASSERT_TRUE(WaitForLog("(01)...-Wait("));
+    WriteWholeFile(At("in") / std::to_string(signal), "x");
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(began); }));
+    kill(-static_cast<pid_t>(program_.id), signal);
+    EXPECT_EQ(WaitHelper(program_, 60000), 0) << signal;
+    program_ = {};
+    fs::remove(At("Wendrake.log"));
+    EXPECT_FALSE(fs::exists(done)) << "finished before the program ended";
+    EXPECT_TRUE(PollUntil([&] { return fs::exists(done); }, 10000)) << signal;
+  }
 }
 
 // logrotate's copytruncate empties the log while the program runs: the
