@@ -6,11 +6,13 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/entry_checks.h"
 #include "app/startup.h"
 #include "config/command_file.h"
+#include "config/thread_control.h"
 #include "log/log.h"
 #include "os/os.h"
 
@@ -44,8 +46,16 @@ constexpr wchar_t kBoxTitle[] = L"Wendrake";
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
 static_assert(kTrayRecordSize == (sizeof(void*) == 8 ? 104 : 88), "the tray record's first form");
 
+// How often, and how far apart, the icon is offered to a shell that is not
+// ready for it yet (at log-on the program may start before Explorer).
+constexpr int kTrayAddTries = 30;
+constexpr UINT kTrayRetryMs = 2000;
+constexpr UINT_PTR kTrayRetryTimer = 1;
+
 HINSTANCE instance;
 HMENU trayMenu;
+int trayAddsLeft = 0;
+int exitCode = 0;  // 1: the run could not work
 NOTIFYICONDATAA trayIcon;
 UINT taskbarCreated;    // the shell's "I restarted" broadcast
 bool shutDown = false;  // the shutdown sequence has run
@@ -59,7 +69,17 @@ void AddTrayIcon(HWND window) {
   trayIcon.uCallbackMessage = kTrayNotify;
   trayIcon.hIcon = LoadIconA(instance, kIconName);
   std::memcpy(trayIcon.szTip, kProductName, sizeof kProductName);
-  Shell_NotifyIconA(NIM_ADD, &trayIcon);
+  // Without the icon the user has no way left to end the program: a shell
+  // that refuses it now is asked again every few seconds for a minute.
+  trayAddsLeft = kTrayAddTries;
+  if (!Shell_NotifyIconA(NIM_ADD, &trayIcon))
+    SetTimer(window, kTrayRetryTimer, kTrayRetryMs, nullptr);
+}
+
+void RetryTrayIcon(HWND window) {
+  if (Shell_NotifyIconA(NIM_ADD, &trayIcon) || --trayAddsLeft <= 0) {
+    KillTimer(window, kTrayRetryTimer);
+  }
 }
 
 void DeleteTrayIcon() {
@@ -87,8 +107,54 @@ bool StartDirectoryWritable() {
   return true;
 }
 
+// Started from a shortcut, the Run key or a scheduled task, the program
+// has no console, and a run that ended at once, or that watches nothing,
+// looked like success: the reason is said in a box as well as in the log,
+// and the run ends with exit code 1.
+void SayCannotWork(const char* what) {
+  const char* directory = wendrake::startDirectory[0] != '\0' ? wendrake::startDirectory : ".";
+  char text[2 * wendrake::kStartDirectoryCapacity + 160];
+  std::snprintf(text, sizeof text, "Wendrake cannot work: %s.\n\nCommand file: %s\\%s\nLog: %s\\%s",
+                what, directory, wendrake::kCommandFileName, directory, wendrake::kLogFileName);
+  MessageBoxA(nullptr, text, kProductName, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  exitCode = 1;
+}
+
+// Started from the Run key or a scheduled task without "Start in", the
+// current directory is the system's own (C:\Windows\System32), where the
+// log would land or could not be written. When it holds no command file
+// and the program's own folder does, that folder is the start directory.
+bool MovedToProgramFolder() {
+  if (GetFileAttributesA(wendrake::kCommandFileName) != INVALID_FILE_ATTRIBUTES) return false;
+  char folder[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  char* name = std::strrchr(folder, '\\');
+  if (name == nullptr) return false;
+  *name = '\0';
+  char file[MAX_PATH];
+  int made = std::snprintf(file, sizeof file, "%s\\%s", folder, wendrake::kCommandFileName);
+  if (made < 0 || made >= static_cast<int>(sizeof file) ||
+      GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  return SetCurrentDirectoryA(folder) != 0;
+}
+
 void StartUp(HWND window) {
-  if (!wendrake::LoadConfiguration()) {
+  bool moved = MovedToProgramFolder();
+  bool loaded = wendrake::LoadConfiguration();
+  if (moved) {
+    wendrake::LogF("StartDirectory(%s) -the folder of Wendrake.exe: the current one held no %s.",
+                   wendrake::startDirectory, wendrake::kCommandFileName);
+  }
+  if (!loaded) {
+    SayCannotWork("the command file cannot be read");
+    RequestShutdown(window);
+    return;
+  }
+  if (wendrake::entryCount == 0) {
+    SayCannotWork("the command file gives no folder to watch");
     RequestShutdown(window);
     return;
   }
@@ -99,6 +165,7 @@ void StartUp(HWND window) {
     wendrake::LogF("StartDirectory Write error. Directory(%s) Code(%d)", wendrake::startDirectory,
                    static_cast<int>(GetLastError()));
     wendrake::WriteLog("== Abnormal end.==");
+    SayCannotWork("the start directory cannot be written");
     RequestShutdown(window);
     return;
   }
@@ -116,7 +183,7 @@ void ShutDown() {
   wendrake::AllEndThread();
   DeleteTrayIcon();
   wendrake::CloseLog();
-  PostQuitMessage(0);
+  PostQuitMessage(exitCode);
 }
 
 void OnTrayNotify(HWND window, LPARAM mouse) {
@@ -156,6 +223,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case kTrayNotify:
       OnTrayNotify(window, lParam);
+      return 0;
+    case WM_TIMER:
+      if (wParam == kTrayRetryTimer) RetryTrayIcon(window);
       return 0;
     default:
       break;
@@ -205,5 +275,5 @@ int WINAPI WinMain(HINSTANCE thisInstance, HINSTANCE, LPSTR, int) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  return 0;
+  return exitCode;
 }

@@ -4,6 +4,8 @@
 // Only what another process can see is looked at. And a mapped network
 // drive, which raises no notification.
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstdlib>
 
@@ -81,11 +83,25 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
   ASSERT_TRUE(PollUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
 
-  HWND icon = nullptr;
-  for (HWND window : WindowsOf("__winex11_tray_icon")) {
-    if (std::find(before.begin(), before.end(), window) == before.end()) icon = window;
-  }
+  auto newIcon = [&] {
+    HWND found = nullptr;
+    for (HWND window : WindowsOf("__winex11_tray_icon")) {
+      if (std::find(before.begin(), before.end(), window) == before.end()) found = window;
+    }
+    return found;
+  };
+  HWND icon = newIcon();
   ASSERT_NE(icon, nullptr) << "no tray icon window: not under Wine?";
+  // A shell that restarts has lost every icon, and says so with its
+  // TaskbarCreated broadcast: the icon comes back.
+  NOTIFYICONDATAA gone = {};
+  gone.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  gone.hWnd = hidden;
+  gone.uID = 1000;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+  ASSERT_TRUE(PollUntil([&] { return newIcon() == nullptr; }));
+  PostMessageA(hidden, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  ASSERT_TRUE(PollUntil([&] { return (icon = newIcon()) != nullptr; })) << "icon not back";
   // Keys as the keyboard queues them for the menu's thread: Escape, the
   // second item, then the first. The menu opens again only while the
   // program runs on.
@@ -106,6 +122,62 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   }
   EXPECT_EQ(WaitHelper(program_, 30000), 0);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+}
+
+// A run that cannot work says why in a box naming its two files, with an
+// error icon, and ends with exit code 1 once the box is closed. Started
+// where there is no command file, the program takes its own folder as the
+// start directory when that folder holds one, and says so.
+TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeeded) {
+  const struct {
+    const char* commandFile;  // nullptr: none
+    std::wstring why;
+  } cases[] = {
+      {nullptr, L"the command file cannot be read"},
+      {"# nothing to watch\r\nACTION=A\tFOLDER=in\r\naction=A FOLDER=C:\\in EXECUTE=x.exe "
+       "CURRENT=C:\\\r\n",
+       L"the command file gives no folder to watch"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(At("WKCommand.txt"));
+    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+    ASSERT_TRUE(StartProgram());
+    const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program_.id));
+    HWND box = nullptr;
+    ASSERT_TRUE(PollUntil([&] {
+      std::vector<HWND> boxes = WindowsOf("#32770", pid);
+      box = boxes.empty() ? nullptr : boxes[0];
+      return box != nullptr && IsWindowVisible(box);
+    })) << "no box";
+    const std::string path = Path("");
+    const std::wstring start(path.begin(), path.end());
+    EXPECT_EQ(TextOf(box), L"Wendrake");
+    EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)),
+              L"Wendrake cannot work: " + c.why + L".\n\nCommand file: " + start +
+                  L"\\WKCommand.txt\nLog: " + start + L"\\Wendrake.log");
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    EXPECT_EQ(WaitHelper(program_, 30000), kCannotWork);
+    EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+  }
+  const std::string file = Path("WKCommand.txt");
+  EXPECT_EQ(Count(Log(), "CmdFile Open error. FileName(" + file + ")"), 1);
+
+  fs::create_directory(At("program"));
+  fs::create_directory(At("elsewhere"));
+  fs::copy_file(ProgramPath(), At("program") / "Wendrake.exe");
+  WriteWholeFile(At("program") / "WKCommand.txt", Record("A", "in", "out"));
+  program_ = StartProcess(Path("program") + "\\Wendrake.exe", {}, Path("elsewhere"));
+  ASSERT_TRUE(PollUntil([&] {
+    return fs::exists(At("program") / "Wendrake.log") &&
+           ReadWholeFile(At("program") / "Wendrake.log").find("...-Wait(") != std::string::npos;
+  }));
+  EXPECT_NE(ReadWholeFile(At("program") / "Wendrake.log")
+                .find("StartDirectory(" + Path("program") +
+                      ") -the folder of Wendrake.exe: the current one held no WKCommand.txt."),
+            std::string::npos);
+  WriteWholeFile(At("in") / "a.txt", "a");
+  EXPECT_EQ(Started("out", 1), Lines{Expected("in", "a.txt", "-A")});
+  EXPECT_TRUE(fs::is_empty(At("elsewhere")));
 }
 
 // A mapped network drive: drive S: of the suites' prefix is a FUSE mount

@@ -33,16 +33,15 @@ void Kill(HelperProcess& program);  // for a test that failed
 
 // kStartedTag: the recorder's record of how it was started, the command
 // line on Windows, each argv element on Linux. kCannotWork: the exit code
-// of a run that could not work; the Windows program always ends with 0.
+// of a run that could not work.
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
 constexpr const char* kStartedTag = "cmd";
-constexpr int kCannotWork = 0;
 #else
 constexpr char kSeparator = '/';
 constexpr const char* kStartedTag = "arg";
-constexpr int kCannotWork = 1;
 #endif
+constexpr int kCannotWork = 1;
 
 class WatchingTest : public ::testing::Test {
  protected:
