@@ -187,11 +187,17 @@ void ShutDown() {
 }
 
 void OnTrayNotify(HWND window, LPARAM mouse) {
+  // The box runs a message loop of its own, in which a second double click
+  // would stack a second question that must be answered again.
+  static bool asking = false;
   switch (mouse) {
     case WM_LBUTTONDBLCLK:
+      if (asking) break;
+      asking = true;
       if (MessageBoxW(nullptr, kQuitQuestion, kBoxTitle, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         RequestShutdown(window);
       }
+      asking = false;
       break;
     case WM_RBUTTONDOWN: {
       POINT cursor;
@@ -217,6 +223,13 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case WM_DESTROY:
       ShutDown();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // Windows ends the process once this returns: the watchers are
+      // stopped, the end is logged and the icon removed before that.
+      if (wParam != FALSE) ShutDown();
       return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == kQuitCommand) RequestShutdown(window);

@@ -74,14 +74,22 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   };
   HWND hidden = owned("Kestrone", false);
   // Posted callbacks wait in the queue until the start-up is done.
+  // Two double clicks ask one question.
   PostMessageA(hidden, 1001, 1000, WM_LBUTTONDBLCLK);  // the icon's callback
+  PostMessageA(hidden, 1001, 1000, WM_LBUTTONDBLCLK);
   HWND box = owned("#32770");
+  Sleep(500);
+  EXPECT_EQ(WindowsOf("#32770", pid).size(), 1u);
   EXPECT_FALSE(IsWindowVisible(hidden));
   EXPECT_EQ(TextOf(box), L"Wendrake");
   EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)),  // "Wendrake o shuuryou shimasu ka?"
             L"Wendrake\u3092\u7d42\u4e86\u3057\u307e\u3059\u304b\uff1f");
   PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
   ASSERT_TRUE(PollUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
+  Sleep(500);
+  for (HWND other : WindowsOf("#32770", pid)) {
+    EXPECT_FALSE(IsWindowVisible(other)) << "a second question";
+  }
 
   auto newIcon = [&] {
     HWND found = nullptr;
@@ -122,6 +130,19 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   }
   EXPECT_EQ(WaitHelper(program_, 30000), 0);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+}
+
+// The end of the Windows session (log-off, shut-down) runs the shutdown
+// sequence before Windows ends the process: the end is logged.
+TEST_F(ShellTest, SessionEndRunsTheShutdown) {
+  StartWatching(Record("A", "in", "out"));
+  const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program_.id));
+  std::vector<HWND> hidden = WindowsOf("Kestrone", pid);
+  ASSERT_EQ(hidden.size(), 1u);
+  EXPECT_EQ(SendMessageA(hidden[0], WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  SendMessageA(hidden[0], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(Log().back(), "Ended - AllEndThread");
+  EXPECT_EQ(WaitHelper(program_, 30000), 0);
 }
 
 // A run that cannot work says why in a box naming its two files, with an
