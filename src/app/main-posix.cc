@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "app/entry_checks.h"
+#include "app/notify.h"
 #include "app/options.h"
 #include "app/startup.h"
 #include "config/command_file.h"
@@ -88,6 +89,16 @@ bool StartDirectoryRefused(const char* directory, char* what, std::size_t capaci
   return false;
 }
 
+// Tells systemd (Type=notify) that the run has reached `state`. A message
+// that cannot be sent is said on stderr, the journal, and the run goes on:
+// a start not confirmed is ended by systemd's own timeout, not by us.
+void NotifyServiceManager(const char* program, const char* state) {
+  if (!wendrake::TellServiceManager(state)) {
+    std::fprintf(stderr, "%s: cannot tell the service manager %s: %s\n", program, state,
+                 std::strerror(errno));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +134,7 @@ int main(int argc, char** argv) {
   sigaddset(&ending, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
+  wendrake::TakeServiceManagerSocket();
   const wendrake::LogCopy copy = StderrCopy();
   wendrake::CopyLogLinesTo(STDERR_FILENO, copy);
   const char* failure = nullptr;
@@ -138,8 +150,13 @@ int main(int argc, char** argv) {
     wendrake::WarnOfMissingProgramsAndFolders(copy == wendrake::LogCopy::kNone ? stderr : nullptr,
                                               argv[0]);
     wendrake::ArmAllEntries();
+    // Ready once every folder's watch and baseline are in place: a change
+    // made after `systemctl start` returns is seen. A run that cannot work
+    // ends before this, and its start fails.
+    NotifyServiceManager(argv[0], "READY=1");
     int signal = 0;
     sigwait(&ending, &signal);
+    NotifyServiceManager(argv[0], "STOPPING=1");
   }
   wendrake::AllEndThread();
   wendrake::CloseLog();

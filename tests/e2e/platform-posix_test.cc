@@ -1,8 +1,12 @@
 // The Linux program as a command-line tool and a service: its options, its
 // exit status and stderr, the journal copy of its log, a log rotated under
 // it, a shared folder that raises no notification, and its package.
+#include <poll.h>
 #include <signal.h>
+#include <stddef.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -168,6 +172,65 @@ TEST_F(ShellTest, LinksInThePlaceOfItsOwnFilesAreRefusedNotFollowed) {
   EXPECT_TRUE(WaitForLog("(01)... PutFileNamesInDir. Write error(KSFF01N.txt) Error(40)"));
   EXPECT_EQ(ReadWholeFile(victim), "precious");
   EXPECT_FALSE(fs::exists(elsewhere.path() / "made"));
+}
+
+// A unix datagram socket in the place of systemd's notification socket:
+// `name` is a path, or '@' and a name in the abstract namespace.
+class NotifyListener {
+ public:
+  explicit NotifyListener(const std::string& name) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    name.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (name[0] == '@') address.sun_path[0] = '\0';
+    auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() +
+                                         (name[0] == '@' ? 0 : 1));
+    EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&address), length), 0) << name;
+  }
+  ~NotifyListener() { close(fd_); }
+
+  // The next message, or "" when none comes within `seconds`.
+  std::string Next(int seconds) const {
+    pollfd ready = {fd_, POLLIN, 0};
+    char message[256];
+    ssize_t length = poll(&ready, 1, seconds * 1000) == 1 ? recv(fd_, message, 256, 0) : 0;
+    return std::string(message, length > 0 ? length : 0);
+  }
+
+ private:
+  int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+};
+
+// Started by systemd as a Type=notify service, it says READY=1 once every
+// entry's watch is set (a path or an abstract socket), and STOPPING=1 at
+// SIGTERM; a run that cannot work ends without READY=1, a failed start.
+TEST_F(ShellTest, ServiceManagerIsToldWhenItIsReadyAndWhenItStops) {
+  const std::string both = Record("A", "in", "out") + Record("A", "in2", "out2");
+  const struct {
+    std::string socket;
+    std::string commandFile;
+  } cases[] = {
+      {Path("notify"), both},
+      {"@wendrake-test-" + std::to_string(getpid()), both},
+      {Path("notify"), "# nothing to watch\n"},
+  };
+  for (const auto& c : cases) {
+    NotifyListener listener(c.socket);
+    WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+    program_ = StartProcess("env", {"NOTIFY_SOCKET=" + c.socket, ProgramPath()}, start_.str());
+    if (c.commandFile == both) {
+      EXPECT_EQ(listener.Next(60), "READY=1") << c.socket;
+      EXPECT_EQ(Count(Log(), "(02)...          Set FindFirstChangeNotification("), 1);
+      EXPECT_EQ(listener.Next(1), "");
+      EXPECT_TRUE(RequestEnd(program_));
+      EXPECT_EQ(listener.Next(60), "STOPPING=1");
+    }
+    EXPECT_EQ(WaitHelper(program_, 60000), c.commandFile == both ? 0 : kCannotWork);
+    program_ = {};
+    EXPECT_EQ(listener.Next(0), "") << c.socket;
+    fs::remove(At("Wendrake.log"));
+    fs::remove(At("notify"));
+  }
 }
 
 // A started program has a session of its own: Ctrl-C in the terminal
