@@ -140,5 +140,27 @@ bool FileSwap(const char* first, const char* second) {
   return renameat2(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0;
 }
 
+bool FileStillNamed(Handle file, const char* path) {
+  struct stat named;
+  struct stat open;
+  // A name we cannot look at is taken as still ours: reopening could not
+  // reach it either.
+  if (lstat(path, &named) != 0) return errno != ENOENT && errno != ENOTDIR;
+  if (fstat(static_cast<int>(file), &open) != 0) return true;
+  return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool FileTakeOver(Handle file, Handle fresh) {
+  // dup2 would drop close-on-exec, and every program started later would
+  // inherit the file.
+  bool taken = dup3(static_cast<int>(fresh), static_cast<int>(file), O_CLOEXEC) >= 0;
+  int saved = errno;
+  // Only the descriptor goes: the flock belongs to the open file, which
+  // `file` now holds.
+  close(static_cast<int>(fresh));
+  errno = saved;
+  return taken;
+}
+
 }  // namespace os
 }  // namespace wendrake

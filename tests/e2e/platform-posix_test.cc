@@ -261,15 +261,33 @@ TEST_F(ShellTest, StartedProgramsOutliveItsEndAndFinishTheirWork) {
   }
 }
 
-// logrotate's copytruncate empties the log while the program runs: the
-// next line lands at offset 0, not after a hole as long as the old log.
-TEST_F(ShellTest, LogEmptiedWhileRunningGoesOnFromItsStart) {
+// A log renamed away while the program logs some 1,000 lines a second,
+// 20 times, as logrotate's default and mv rotate it: a new Wendrake.log
+// follows each time, and every line is in exactly one of the files, whole.
+TEST_F(ShellTest, LogRenamedAwayUnderLoadIsOpenedAnewLosingAndDoublingNoLine) {
   StartWatching(Record("A", "in", "out"));
-  fs::resize_file(At("Wendrake.log"), 0);
-  WriteWholeFile(At("in") / "x", "x");
-  // Log() fails the test on a line that does not start with a stamp.
-  ASSERT_TRUE(PollUntil([&] { return !Log().empty(); }));
-  EXPECT_EQ(ReadWholeFile(At("Wendrake.log")).find('\0'), std::string::npos);
+  constexpr int kRotations = 20;
+  constexpr int kFilesEach = 150;  // some 8 lines each, over about a second
+  for (int r = 1; r <= kRotations; ++r) {
+    for (int i = 0; i < kFilesEach; ++i) {
+      WriteWholeFile(At("in") / ("f" + std::to_string(r * kFilesEach + i)), "");
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(fs::exists(At("Wendrake.log"))) << "no new log after rotation " << r - 1;
+    fs::rename(At("Wendrake.log"), At("Wendrake.log." + std::to_string(r)));
+  }
+  ASSERT_TRUE(
+      PollUntil([&] { return CountArgvRecords(At("out")) == kRotations * kFilesEach; }, 120000));
+  ASSERT_TRUE(LogStaysStill());
+  std::map<std::string, int> seen;  // each file's start line
+  for (int r = 1; r <= kRotations + 1; ++r) {
+    const std::string name = r > kRotations ? "Wendrake.log" : "Wendrake.log." + std::to_string(r);
+    for (const std::string& text : LogTexts(ReadWholeFile(At(name)))) {
+      if (text.rfind("(01)... ... ... ... Adition(", 0) == 0) ++seen[text];
+    }
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kRotations * kFilesEach));
+  for (const auto& [text, count] : seen) EXPECT_EQ(count, 1) << text;
 }
 
 // A watched folder on a FUSE file system (bindfs over a backing folder),
