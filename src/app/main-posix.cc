@@ -45,11 +45,13 @@ wendrake::LogCopy StderrCopy() {
 }
 
 // The one line on stderr of a run that could not work: what is wrong, and
-// where the log that tells the whole story is.
-void ReportCannotWork(const char* program, const char* what) {
+// where the log that tells the whole story is. In the journal it is an
+// error, as the log lines that led to it are.
+void ReportCannotWork(const char* program, const char* what, wendrake::LogCopy copy) {
   const char* directory = wendrake::startDirectory[0] != '\0' ? wendrake::startDirectory : ".";
-  std::fprintf(stderr, "%s: %s/%s %s; see %s/%s\n", program, directory, wendrake::kCommandFileName,
-               what, directory, wendrake::kLogFileName);
+  std::fprintf(stderr, "%s%s: %s/%s %s; see %s/%s\n",
+               copy == wendrake::LogCopy::kTextOnly ? "<3>" : "", program, directory,
+               wendrake::kCommandFileName, what, directory, wendrake::kLogFileName);
 }
 
 // A scheduler may start us with stdin, stdout or stderr closed. The log,
@@ -161,6 +163,6 @@ int main(int argc, char** argv) {
   wendrake::AllEndThread();
   wendrake::CloseLog();
   if (failure == nullptr) return 0;
-  ReportCannotWork(argv[0], failure);
+  ReportCannotWork(argv[0], failure, copy);
   return kCannotWork;
 }

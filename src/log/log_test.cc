@@ -70,5 +70,48 @@ TEST(LogFileTest, OnlyOneWriterAtATime) {
   ResetLogForTesting();
 }
 
+// The journal's copy of a line that reports a fault carries its priority,
+// found from the message's own words, never from a name within it; a
+// terminal's copy carries none.
+TEST(LogFileTest, JournalCopyOfAFaultCarriesItsPriority) {
+  testing::ScopedTempDir dir(true);
+  const struct {
+    const char* text;
+    const char* priority;
+  } cases[] = {
+      {"(01)...      Error CreateMutex. --Abnormal ended.--", "<3>"},
+      {"(01)...      -e- error(FALSE OpenMutex) -error. -error.", "<3>"},
+      {"(02)... CreateProcess(Error) Code(2)", "<3>"},
+      {"(01)...      -s- Action(A D ):Delete  (a) not confirmed. Error(13)", "<3>"},
+      {"...ReanameFile. MoveFile error(KSFF01T.txt) Error(2)", "<3>"},
+      {"== Abnormal end.==", "<3>"},
+      {"(01)... Warning EXECUTE not found(/opt/x)", "<4>"},
+      {"(01)...          Folder not found(/srv/in) -looked for every second.", "<4>"},
+      {"(01)...      -s- Action(A   ):Addition (Error format. error(1))", ""},
+      {"(01)...      -s- File addition. (a) in use.", ""},
+      {"== Abnormal end.== ", ""},
+  };
+  for (LogCopy how : {LogCopy::kTextOnly, LogCopy::kStamped}) {
+    os::Handle copy = os::FileOpen("copy", os::kAccessWrite, os::kShareRead, os::kCreateAlways);
+    CopyLogLinesTo(copy, how);
+    for (const auto& c : cases) WriteLog(c.text);
+    CopyLogLinesTo(os::kInvalidHandle, LogCopy::kNone);
+    os::FileClose(copy);
+    std::string expected;
+    for (const auto& c : cases) {
+      expected += how == LogCopy::kTextOnly ? c.priority + std::string(c.text) : c.text;
+      expected += '\n';
+    }
+    std::string copied = testing::ReadWholeFile("copy");
+    if (how == LogCopy::kStamped) {  // the stamps taken out
+      for (std::size_t at = 0; at < copied.size(); at = copied.find('\n', at) + 1) {
+        copied.erase(at, kLogStampLength);
+      }
+    }
+    EXPECT_EQ(copied, expected);
+  }
+  ResetLogForTesting();
+}
+
 }  // namespace
 }  // namespace wendrake

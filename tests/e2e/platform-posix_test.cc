@@ -77,7 +77,8 @@ TEST_F(ShellTest, OptionsAreAnsweredOrRefusedBeforeAnythingIsWritten) {
 // A run that cannot work logs as ever, ends as a signal would end it and
 // says on stderr what is wrong and where the log is. Only when
 // JOURNAL_STREAM names its own stderr does each log line go there first,
-// as the journal wants it: the text without the stamp, one line each.
+// as the journal wants it: the text without the stamp, one line each, an
+// error's with the priority "<3>", as the closing line too.
 TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
   const struct {
     const char* commandFile;  // nullptr: none
@@ -87,6 +88,7 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
       {nullptr, " cannot be read; see ", ""},
       {nullptr, " cannot be read; see ", "err"},
       {"# nothing to watch\nACTION=A FOLDER=in\n", " gives no folder to watch; see ", "out"},
+      {"ACTION=A FOLDER=in\n", " gives no folder to watch; see ", "err"},
   };
   for (const auto& c : cases) {
     fs::remove(At("Wendrake.log"));
@@ -101,12 +103,15 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
     for (std::string text : log) {
       if (c.journal != "err") break;
       std::replace(text.begin(), text.end(), '\n', ' ');
-      copies += text + "\n";
+      bool error = false;
+      for (const char* head : {"CmdFile Open error.", "== Abnormal end.==", "Error format."})
+        error = error || text.rfind(head, 0) == 0;
+      copies += (error ? "<3>" : "") + text + "\n";
     }
     EXPECT_EQ(status, kCannotWork);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(err, copies + ProgramPath() + ": " + Path("WKCommand.txt") + c.what +
-                       Path("Wendrake.log") + "\n");
+    EXPECT_EQ(err, copies + (c.journal == "err" ? "<3>" : "") + ProgramPath() + ": " +
+                       Path("WKCommand.txt") + c.what + Path("Wendrake.log") + "\n");
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
   }
 }
