@@ -1,8 +1,9 @@
 // wendrake for Linux: the same watcher as the Windows program, without a
 // window or tray. Started in its start directory (or given it with -C), it
-// runs in the foreground until SIGINT, SIGTERM or SIGHUP, which run the
-// shutdown sequence. Unlike the Windows program it tells its caller how the
-// run went: the exit status, and one line on stderr when it could not work.
+// runs in the foreground until SIGINT or SIGTERM, which run the shutdown
+// sequence; SIGHUP reopens its log. Unlike the Windows program it tells
+// its caller how the run went: the exit status, and one line on stderr
+// when it could not work.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -42,6 +43,16 @@ wendrake::LogCopy StderrCopy() {
     return wendrake::LogCopy::kTextOnly;
   }
   return isatty(STDERR_FILENO) ? wendrake::LogCopy::kStamped : wendrake::LogCopy::kNone;
+}
+
+// Whether the run has a controlling terminal. Closing a terminal takes it
+// away from every process of its session before the hangup signal comes,
+// which tells that SIGHUP apart from one sent to have the log reopened.
+bool HasControllingTerminal() {
+  int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  close(tty);
+  return true;
 }
 
 // The one line on stderr of a run that could not work: what is wrong, and
@@ -127,8 +138,8 @@ int main(int argc, char** argv) {
   ignore.sa_flags = 0;
   sigaction(SIGPIPE, &ignore, nullptr);
 
-  // The ending signals are taken by sigwait below, on this thread only:
-  // blocked before any watcher exists, so the watchers inherit the mask.
+  // These signals are taken by sigwait below, on this thread only: blocked
+  // before any watcher exists, so the watchers inherit the mask.
   sigset_t ending;
   sigemptyset(&ending);
   sigaddset(&ending, SIGINT);
@@ -157,7 +168,15 @@ int main(int argc, char** argv) {
     // ends before this, and its start fails.
     NotifyServiceManager(argv[0], "READY=1");
     int signal = 0;
-    sigwait(&ending, &signal);
+    // SIGHUP is logrotate's postrotate or `systemctl reload` asking for the
+    // log to be opened anew, and the run goes on. The hangup of the
+    // terminal it was started from still ends it, or closing that window
+    // would leave it running unseen.
+    const bool fromTerminal = HasControllingTerminal();
+    while (sigwait(&ending, &signal) == 0 && signal == SIGHUP &&
+           (!fromTerminal || HasControllingTerminal())) {
+      wendrake::ReopenLog();
+    }
     NotifyServiceManager(argv[0], "STOPPING=1");
   }
   wendrake::AllEndThread();

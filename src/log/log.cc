@@ -241,6 +241,10 @@ void LogRecord(const char* label, const char* record) {
   WriteLine(message, keptLineFeed);
 }
 
+void ReopenLog() {
+  if (!logClosed) ReopenIfMoved(true);
+}
+
 void CopyLogLinesTo(os::Handle stream, LogCopy how) {
   copyStream = stream;
   copyHow = stream == os::kInvalidHandle ? LogCopy::kNone : how;

@@ -31,6 +31,12 @@ void WriteLog(const char* text);
 // Closes the log for the rest of the run: nothing is written after it.
 void CloseLog();
 
+// Opens Wendrake.log anew when that name no longer leads to the file being
+// written (renamed by a log rotation, or deleted); the next lines go to the
+// new file. Every line looks by itself, at most every quarter of a second;
+// this is for a request from outside (SIGHUP), which wants it done now.
+void ReopenLog();
+
 // Where a copy of each log line goes besides the file: nowhere (the
 // default, and always on Windows), or a stream that a person or the systemd
 // journal reads (Linux stderr). The journal stamps lines itself, so it gets

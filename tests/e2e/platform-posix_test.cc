@@ -295,6 +295,18 @@ TEST_F(ShellTest, LogRenamedAwayUnderLoadIsOpenedAnewLosingAndDoublingNoLine) {
   for (const auto& [text, count] : seen) EXPECT_EQ(count, 1) << text;
 }
 
+// SIGHUP, as logrotate's postrotate or systemctl reload sends it, has the
+// log opened anew at once, even with nothing to log, and the run goes on.
+TEST_F(ShellTest, HangupSignalReopensTheLogAndTheRunGoesOn) {
+  StartWatching(Record("A", "in", "out"));
+  fs::rename(At("Wendrake.log"), At("Wendrake.log.1"));
+  ASSERT_EQ(kill(static_cast<pid_t>(program_.id), SIGHUP), 0);
+  ASSERT_TRUE(PollUntil([&] { return fs::exists(At("Wendrake.log")); }));
+  WriteWholeFile(At("in") / "x", "x");
+  EXPECT_EQ(Started("out", 1), Lines{Expected("in", "x", "-A")});
+  EXPECT_EQ(Count(Log(), "(01)... ... ... ... Adition(x)"), 1);
+}
+
 // A watched folder on a FUSE file system (bindfs over a backing folder),
 // written through the backing folder as another machine writes a share:
 // no notification reaches the program, only its timer.
