@@ -5,11 +5,13 @@
 #   install-deps.sh --all    also the Windows cross build, Wine and Xvfb
 set -euo pipefail
 
-# dpkg-dev and file: cpack -G DEB finds the package's dependencies with them.
+# dpkg-dev and file: cpack -G DEB finds the package's dependencies with them;
+# lintian and systemd (systemd-analyze verify): the package test checks the
+# package and its units with them.
 # bindfs: the shared-folder tests mount a FUSE folder over a backing one.
 # rsync, sqlite3: tests run them in a watched folder, as users do.
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs rsync sqlite3
-          clang libclang-rt-14-dev clang-tidy clang-format cppcheck dpkg-dev file)
+          clang libclang-rt-14-dev clang-tidy clang-format cppcheck dpkg-dev file lintian systemd)
 if [ "${1:-}" = "--all" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
 fi

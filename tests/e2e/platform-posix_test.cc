@@ -378,8 +378,10 @@ std::string Output(const std::string& command) {
 
 // The Debian package, made from the build that made the program under
 // test, holds all the installation puts beside the program where Debian
-// wants it, the user unit starting the program it holds.
-TEST(PackageTest, DebianPackageHoldsProgramExamplesUnitAndManual) {
+// wants it, the units starting the program it holds; lintian finds no
+// error or warning in it that its overrides do not explain, and systemd
+// none in its units (scripts/install-deps.sh installs both tools).
+TEST(PackageTest, DebianPackageHoldsProgramExamplesUnitsAndManualAndPassesLintian) {
   if (std::system("command -v cpack dpkg-deb >/dev/null") != 0) GTEST_SKIP() << "no cpack";
   ScopedTempDir out;
   // Its stderr, if any, shows in the test's output.
@@ -387,25 +389,49 @@ TEST(PackageTest, DebianPackageHoldsProgramExamplesUnitAndManual) {
          "'");
   std::string arch = Output("dpkg --print-architecture");
   arch.pop_back();  // its newline
-  // Named after its control fields.
-  std::string deb = (out.path() / ("wendrake_" WENDRAKE_VERSION "_" + arch + ".deb")).string();
-  ASSERT_TRUE(fs::exists(deb)) << deb;
+  // Named after its control fields, the revision the changelog's.
+  std::string deb = Output("ls '" + out.str() + "'/*.deb");
+  deb.pop_back();
+  EXPECT_EQ(fs::path(deb).filename().string().rfind("wendrake_" WENDRAKE_VERSION "-", 0), 0u);
+  EXPECT_EQ(deb.substr(deb.rfind('_')), "_" + arch + ".deb");
 
   std::istringstream contents(Output("dpkg-deb -c '" + deb + "'"));
   Lines files;
   for (std::string line; std::getline(contents, line);) {
     if (line[0] == '-') files.push_back(line.substr(line.rfind(' ') + 1));
   }
-  EXPECT_EQ(files,
-            (Lines{"./usr/bin/wendrake", "./usr/lib/systemd/user/wendrake.service",
-                   "./usr/share/man/man1/wendrake.1.gz", "./usr/share/wendrake/WKCommand.txt",
-                   "./usr/share/wendrake/wendrake.logrotate"}));
+  EXPECT_EQ(
+      files,
+      (Lines{"./usr/bin/wendrake", "./usr/lib/systemd/system/wendrake@.service",
+             "./usr/lib/systemd/user/wendrake.service",
+             "./usr/share/doc/wendrake/changelog.Debian.gz", "./usr/share/doc/wendrake/copyright",
+             "./usr/share/lintian/overrides/wendrake", "./usr/share/man/man1/wendrake.1.gz",
+             "./usr/share/wendrake/WKCommand.txt", "./usr/share/wendrake/wendrake.logrotate"}));
   // Found by dpkg-shlibdeps in the program itself, not written by hand.
   EXPECT_NE(Output("dpkg-deb -f '" + deb + "' Depends").find("libc6 (>= "), std::string::npos);
-  // Staged under /usr, so the unit names the program where the package puts it.
-  std::string unit = Output("dpkg-deb --fsys-tarfile '" + deb +
-                            "' | tar -xO ./usr/lib/systemd/user/wendrake.service");
-  EXPECT_NE(unit.find("\nExecStart=/usr/bin/wendrake -C %h/wendrake\n"), std::string::npos) << unit;
+  EXPECT_EQ(Output("lintian --fail-on error,warning '" + deb + "' 2>/dev/null"), "");
+
+  // Staged under /usr, so each unit names the program where the package
+  // puts it; verified against the unpacked package, with the program's
+  // path there put in and its manual page found there.
+  Output("dpkg-deb -x '" + deb + "' '" + out.str() + "/root'");
+  const fs::path units = out.path() / "units";
+  fs::create_directories(units / "runtime");
+  fs::permissions(units / "runtime", fs::perms::owner_all);
+  for (const char* unit : {"system/wendrake@.service", "user/wendrake.service"}) {
+    std::string text = ReadWholeFile(out.path() / "root/usr/lib/systemd" / unit);
+    const std::string line = "\nExecStart=/usr/bin/wendrake -C ";
+    ASSERT_NE(text.find(line), std::string::npos) << text;
+    text.replace(text.find(line) + 11, 17, out.str() + "/root/usr/bin/wendrake");
+    const std::string name = fs::path(unit).filename().string();
+    WriteWholeFile(units / name, text);
+    EXPECT_EQ(
+        Output("cd '" + units.string() + "' && MANPATH='" + out.str() +
+               "/root/usr/share/man' XDG_RUNTIME_DIR=\"$PWD/runtime\" systemd-analyze " +
+               (name == "wendrake.service" ? "--user " : "") + "verify ./" + name + " 2>&1 | cat"),
+        "")
+        << unit;
+  }
 }
 }  // namespace
 }  // namespace testing
