@@ -6,6 +6,7 @@
 #include "config/thread_control.h"
 #include "log/log.h"
 #include "os/os.h"
+#include "watch/kept_snapshot.h"
 #include "watch/snapshot.h"
 #include "watch/watcher.h"
 
@@ -43,19 +44,27 @@ void TakeBaseline(int index) {
   // some later change in the folder.
   entry.changeHandle = os::ChangeWatchOpen(entry.folder);
 
-  // Every run starts from a fresh snapshot: what changed while the program
-  // was not running is never reported. A folder that cannot be listed
-  // leaves no old snapshot: the first scan that can list it takes that
-  // listing as the baseline.
+  // A run starts from a fresh snapshot: what changed while the program was
+  // not running is not reported, unless the entry asks for it and the last
+  // run's snapshot of this very folder is there and sound. A folder that
+  // cannot be listed leaves no old snapshot: the first scan that can list
+  // it takes that listing as the baseline.
   SnapshotFileNames names = {};
   MakeSnapshotFileNames(entry, &names);
+  Kept kept = entry.resume ? CheckKeptSnapshot(entry, names) : Kept::kNone;
+  if (entry.resume) LogKept(entry, kept);
+  entry.resumeScan = kept == Kept::kFits;
   DeleteFileIfFound(names.newName);
-  DeleteFileIfFound(names.oldName);
   DeleteFileIfFound(names.mergedName);
-  if (PutFileNamesInDir(index, names.newName, entry.folder, nullptr, HasFlag(entry, kFlagTrace))) {
-    RenameFile(names.newName, names.oldName);
+  if (!entry.resumeScan) {
+    DeleteFileIfFound(names.oldName);
+    if (PutFileNamesInDir(index, names.newName, entry.folder, nullptr,
+                          HasFlag(entry, kFlagTrace))) {
+      RenameFile(names.newName, names.oldName);
+    }
   }
   MakeScanFilesReady(names);
+  if (entry.resume) NoteKeptFolder(entry);
 }
 
 // The rest: the watch's line and the watcher thread.

@@ -43,6 +43,8 @@ void ClearThreadControlTable() {
     std::memset(entry.argument, 0, sizeof entry.argument);
     std::memset(entry.actionFlags, 0, sizeof entry.actionFlags);
     std::memcpy(entry.actionFlags, "   ", 3);
+    entry.resume = false;
+    entry.resumeScan = false;
   }
 }
 
@@ -154,6 +156,10 @@ void AddTableEntry(const char* action, const char* folder, const char* execute, 
   entry.threadId = 0;
   entry.mutexHandle = os::kInvalidHandle;
   std::memcpy(entry.actionFlags, flags, sizeof flags);
+  // A letter the flags leave alone, so that a command file that asks for
+  // it means to an older program what it always meant.
+  entry.resume = std::strpbrk(action, "Rr") != nullptr;
+  entry.resumeScan = false;
   CopySetting(entry.execute, execute);
   CopySetting(entry.current, current);
   CopySetting(entry.argument, argument);

@@ -29,6 +29,8 @@ struct ThreadControlEntry {
   os::Handle mutexHandle;   // the named lock, open for the whole run
   char mutexName[8];        // "KSFF01": lock name and snapshot file stem
   char actionFlags[8];      // "AUDT", a blank where a flag is not set
+  bool resume;              // R in ACTION=: told at start what changed while stopped
+  bool resumeScan;          // the start kept the last run's snapshot: scan at once
   char folder[kSettingCapacity];
   char execute[kSettingCapacity];
   char current[kSettingCapacity];

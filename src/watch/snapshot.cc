@@ -139,11 +139,12 @@ bool HoldsOwnFiles(const char* folder) {
 namespace {
 
 // This system's own files in the start directory: the log, and for each
-// entry its three snapshot files and, where a lock is a file, its lock
-// file. Made once per listing rather than once per file listed.
+// entry its three snapshot files, the kept snapshot's folder file and,
+// where a lock is a file, its lock file. Made once per listing rather than
+// once per file listed.
 struct OwnFileNames {
   int count = 0;
-  char names[1 + 4 * kMaxEntries][kSnapshotNameCapacity + 8] = {};
+  char names[1 + 5 * kMaxEntries][kSnapshotNameCapacity + 8] = {};
 };
 
 void MakeOwnFileNames(OwnFileNames* own) {
@@ -157,6 +158,7 @@ void MakeOwnFileNames(OwnFileNames* own) {
     add(names.oldName, "");
     add(names.newName, "");
     add(names.mergedName, "");
+    add(EntryAt(i).mutexName, "K.txt");  // the kept snapshot's folder
     // A named mutex leaves no file; its bare name could be a user's file.
     if (os::kLockFileSuffix[0] != '\0') add(EntryAt(i).mutexName, os::kLockFileSuffix);
   }

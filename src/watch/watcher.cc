@@ -122,7 +122,15 @@ bool MatchSnapshots(const ThreadControlEntry& entry, bool trace, const Listing& 
   int n = 0;
   while (o < old.count || n < listed.count) {
     // A stop ends the scan between two files, never in the middle of one.
-    if (os::StopRequested()) return pending;
+    // For an entry whose snapshot is kept across a restart, the files not
+    // reached keep their old records: the snapshot left then holds just
+    // what was reported, and the next start reports the rest.
+    if (os::StopRequested()) {
+      if (entry.resume) {
+        for (; o < old.count; ++o) WriteSnapshotRecord(merged, RecordAt(old, o));
+      }
+      return pending;
+    }
     const unsigned char* oldRecord = o < old.count ? RecordAt(old, o) : end;
     const unsigned char* newRecord = n < listed.count ? RecordAt(listed, n) : end;
     if (trace) {
@@ -294,8 +302,9 @@ bool ScanFolder(const ThreadControlEntry& entry, PendingFiles* left, ScanMemory*
   RememberListing(entry, &listing);
 
   // Cut short, the scan leaves its files as they are (the next start throws
-  // every snapshot file away anyway) and the lock goes without a line.
-  if (os::StopRequested()) return false;
+  // every snapshot file away anyway) and the lock goes without a line; the
+  // one of an entry that keeps its snapshot is completed (MatchSnapshots).
+  if (os::StopRequested() && !entry.resume) return false;
 
   // Not written whole, or not in the old one's place, the merged snapshot
   // stands for the old one in memory: what this scan started for is then
@@ -362,6 +371,7 @@ void DirChangesThread(void* parameter) {
   int waitLimit = -1;    // for the files left pending, longer while they stay so
   bool failing = false;  // the last wait or re-arm failed at once
   bool echo = false;     // the last wake found nothing to do
+  bool scanFirst = entry.resumeScan;
   for (;;) {
     if (!failing && !echo) {
       LogF("(%02d)...-Wait(Find...ChangeNotification) Folder(%s)", index, entry.folder);
@@ -373,8 +383,13 @@ void DirChangesThread(void* parameter) {
     int settleMs = SettleWaitMs(entry, os::MonotonicMs());
     bool settleWaited = settleMs >= 0 && (limit < 0 || settleMs < limit);
     if (settleWaited) limit = settleMs;
-    os::WaitResult woke =
-        WaitForChange(entry.changeHandle, polled ? PolledWaitLimit(limit) : limit, left, &pace);
+    // The start kept the last run's snapshot: what changed meanwhile is
+    // reported at once, before the watch takes over.
+    os::WaitResult woke = scanFirst
+                              ? os::WaitResult::kSignalled
+                              : WaitForChange(entry.changeHandle,
+                                              polled ? PolledWaitLimit(limit) : limit, left, &pace);
+    scanFirst = false;
     if (woke == os::WaitResult::kStopped || os::StopRequested()) return;
     if (missing && !FolderMissing(entry.folder)) {
       // Not there at start, and watched from now on: what it holds is news.
