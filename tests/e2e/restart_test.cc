@@ -119,10 +119,11 @@ TEST_F(RestartTest, ChangesWhileStoppedAreReportedOnceOnlyWhereAskedAndTrusted) 
   }
 }
 
-// Stopped or killed in a burst of 500 files (100 under Wine), with 20 more
-// made while it is down: at the next start every file is started at least
-// once. Across a stop none twice; across a kill, a start made in the scan
-// it cut short is made again, and how many is printed.
+// Stopped or killed in a burst of 500 files (100 under Wine, stopped
+// only), with 20 more made while it is down: at the next start every file
+// is started at least once. Across a stop none twice; across a kill, a
+// start made in the scan it cut short is made again, and how many is
+// printed.
 TEST_F(RestartTest, StopOrKillInABurstLosesNothing) {
 #ifdef _WIN32
   const int burst = 100;  // a start costs Wine a good part of a second
@@ -130,7 +131,15 @@ TEST_F(RestartTest, StopOrKillInABurstLosesNothing) {
   const int burst = 500;
 #endif
   const std::size_t all = static_cast<std::size_t>(burst) + 20;
-  for (bool kill : {false, true}) {
+#ifdef _WIN32
+  // A program killed by TerminateProcess while Wine starts a child for it
+  // can leave that child stuck in its start-up for good, holding the
+  // suite's output open: the kill is staged on Linux only.
+  const bool kills[] = {false};
+#else
+  const bool kills[] = {false, true};
+#endif
+  for (bool kill : kills) {
     SCOPED_TRACE(kill ? "kill" : "stop");
     for (const char* name : {"in", "out", "Wendrake.log", "KSFF01O.txt", "KSFF01K.txt"}) {
       fs::remove_all(At(name));
