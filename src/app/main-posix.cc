@@ -127,6 +127,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[0], refusal);
     return kCannotWork;
   }
+  // Before the log is touched: that one is the other program's.
+  if (!wendrake::ClaimStartDirectory()) {
+    std::fprintf(stderr, "%s: %s: another wendrake runs in this start directory\n", argv[0],
+                 directory);
+    return kCannotWork;
+  }
   wendrake::os::KeepFreedMemory();
 
   // Started programs are never waited for; the kernel reaps them.

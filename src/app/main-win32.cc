@@ -143,6 +143,14 @@ bool MovedToProgramFolder() {
 
 void StartUp(HWND window) {
   bool moved = MovedToProgramFolder();
+  if (!wendrake::ClaimStartDirectory()) {
+    // The log is the other program's: this run writes nothing there.
+    wendrake::CloseLog();
+    wendrake::os::CurrentDirectory(wendrake::startDirectory, sizeof wendrake::startDirectory);
+    SayCannotWork("another Wendrake runs in this start directory");
+    RequestShutdown(window);
+    return;
+  }
   bool loaded = wendrake::LoadConfiguration();
   if (moved) {
     wendrake::LogF("StartDirectory(%s) -the folder of Wendrake.exe: the current one held no %s.",

@@ -12,6 +12,13 @@
 
 namespace wendrake {
 
+bool ClaimStartDirectory() {
+  // Never closed, and never written: only its hold counts.
+  os::Handle claim =
+      os::FileOpen(kClaimFileName, os::kAccessWrite, os::kShareNone, os::kOpenAlways);
+  return claim != os::kInvalidHandle || !os::FileHeldByAnother(os::LastError());
+}
+
 bool LoadConfiguration() {
   std::memset(startDirectory, 0, sizeof startDirectory);
   // A directory that does not fit stays empty, and the command file then

@@ -6,6 +6,13 @@
 
 namespace wendrake {
 
+// Takes the current directory, the start directory, for this run: its
+// claim file is held until the process ends, when the system lets it go
+// however the run ended. Returns false only when another program holds it;
+// a claim that cannot be made for another reason (a directory that cannot
+// be written, which start-up reports by itself) lets the run go on.
+bool ClaimStartDirectory();
+
 // Captures the start directory, opens the log with the start banner, clears
 // the ThreadControlTable and reads the command file into it. Returns false
 // when the command file cannot be opened: the program must then shut down.

@@ -11,6 +11,10 @@ namespace wendrake {
 
 constexpr const char* kCommandFileName = "WKCommand.txt";
 constexpr int kStartDirectoryCapacity = 256;
+// Held, unwritten, for the whole run, so that no second program runs in the
+// same start directory: two would share the log and the snapshot files,
+// and start a program twice for one file.
+constexpr const char* kClaimFileName = "Wendrake.lock";
 
 // A record is one line, read whole: at most kRecordMax bytes with its line
 // end, room for every value at its longest and text between them. A longer

@@ -95,6 +95,10 @@ void FileClose(Handle file) {
   close(fd);
 }
 
+bool FileHeldByAnother(int error) {
+  return error == EWOULDBLOCK || error == EAGAIN;
+}
+
 bool FileExists(const char* path) {
   // The name itself, as Windows sees it: a link counts even where it leads
   // nowhere, so a stale one of ours is deleted rather than left in the way.

@@ -74,6 +74,10 @@ void FileClose(Handle file) {
   if (file != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
+bool FileHeldByAnother(int error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 bool FileExists(const char* path) {
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }

@@ -117,6 +117,11 @@ long FileRead(Handle file, void* data, std::size_t length);
 
 void FileClose(Handle file);
 
+// Whether a failed FileOpen was refused because another open of the file
+// holds it against this one (a sharing violation on Windows, the flock
+// on Linux), as opposed to a file that cannot be made or reached at all.
+bool FileHeldByAnother(int error);
+
 // True when `path` names an existing file or folder, or a link, whether
 // or not it leads anywhere.
 bool FileExists(const char* path);

@@ -138,13 +138,13 @@ bool HoldsOwnFiles(const char* folder) {
 
 namespace {
 
-// This system's own files in the start directory: the log, and for each
-// entry its three snapshot files, the kept snapshot's folder file and,
-// where a lock is a file, its lock file. Made once per listing rather than
-// once per file listed.
+// This system's own files in the start directory: the log, the claim
+// file, and for each entry its three snapshot files, the kept snapshot's
+// folder file and, where a lock is a file, its lock file. Made once per
+// listing rather than once per file listed.
 struct OwnFileNames {
   int count = 0;
-  char names[1 + 5 * kMaxEntries][kSnapshotNameCapacity + 8] = {};
+  char names[2 + 5 * kMaxEntries][kSnapshotNameCapacity + 8] = {};
 };
 
 void MakeOwnFileNames(OwnFileNames* own) {
@@ -152,6 +152,7 @@ void MakeOwnFileNames(OwnFileNames* own) {
     std::snprintf(own->names[own->count++], sizeof own->names[0], "%s%s", stem, suffix);
   };
   add(kLogFileName, "");
+  add(kClaimFileName, "");
   for (int i = 1; i <= entryCount; ++i) {
     SnapshotFileNames names = {};
     MakeSnapshotFileNames(EntryAt(i), &names);

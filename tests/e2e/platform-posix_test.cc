@@ -117,9 +117,10 @@ TEST_F(ShellTest, RunThatCannotWorkEndsWithStatusOneAndSaysWhy) {
 }
 
 // A start directory that cannot hold the run's log, locks and snapshots
-// (one its user cannot write, a log that is a link) ends the run at once
-// with one line on stderr: nothing is written there, nothing elsewhere.
-TEST_F(ShellTest, StartDirectoryThatCannotHoldItsFilesEndsWithStatusOneAndSaysWhy) {
+// (one its user cannot write, a log that is a link, one where a program
+// runs already) ends the run at once with one line on stderr: nothing is
+// written there, nothing elsewhere.
+TEST_F(ShellTest, StartDirectoryThatCannotHoldItsFilesOrIsTakenEndsWithStatusOneAndSaysWhy) {
   WriteWholeFile(At("WKCommand.txt"), Record("A", "in", "out"));
   ScopedTempDir elsewhere;
   const fs::path victim = elsewhere.path() / "victim";
@@ -147,6 +148,14 @@ TEST_F(ShellTest, StartDirectoryThatCannotHoldItsFilesEndsWithStatusOneAndSaysWh
     EXPECT_FALSE(fs::exists(At("KSFF01O.txt")));
     fs::remove(At("Wendrake.log"));
   }
+  StartWatching(Record("A", "in", "out"));
+  auto [status, out, err] = RunProgram({}, start_.path());
+  EXPECT_EQ(status, kCannotWork);
+  EXPECT_EQ(err,
+            ProgramPath() + ": " + Path("") + ": another wendrake runs in this start directory\n");
+  WriteWholeFile(At("in") / "a.txt", "a");
+  EXPECT_EQ(Started("out", 1), Lines{Expected("in", "a.txt", "-A")});
+  EXPECT_EQ(Count(Log(), "= Start program"), 1);
 }
 
 // Started with stdin, stdout and stderr closed, as some schedulers start

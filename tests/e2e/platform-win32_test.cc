@@ -148,7 +148,8 @@ TEST_F(ShellTest, SessionEndRunsTheShutdown) {
 // A run that cannot work says why in a box naming its two files, with an
 // error icon, and ends with exit code 1 once the box is closed. Started
 // where there is no command file, the program takes its own folder as the
-// start directory when that folder holds one, and says so.
+// start directory when that folder holds one, and says so. A second copy
+// in a start directory where one runs is such a run.
 TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeeded) {
   const struct {
     const char* commandFile;  // nullptr: none
@@ -159,25 +160,28 @@ TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeede
        "CURRENT=C:\\\r\n",
        L"the command file gives no folder to watch"},
   };
-  for (const auto& c : cases) {
-    fs::remove(At("WKCommand.txt"));
-    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
-    ASSERT_TRUE(StartProgram());
-    const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program_.id));
+  // The box of `process`, started in `path`, says `why`; it ends once closed.
+  auto saysWhy = [&](HelperProcess& process, const std::string& path, const std::wstring& why) {
+    const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(process.id));
     HWND box = nullptr;
     ASSERT_TRUE(PollUntil([&] {
       std::vector<HWND> boxes = WindowsOf("#32770", pid);
       box = boxes.empty() ? nullptr : boxes[0];
       return box != nullptr && IsWindowVisible(box);
     })) << "no box";
-    const std::string path = Path("");
     const std::wstring start(path.begin(), path.end());
     EXPECT_EQ(TextOf(box), L"Wendrake");
     EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)),
-              L"Wendrake cannot work: " + c.why + L".\n\nCommand file: " + start +
+              L"Wendrake cannot work: " + why + L".\n\nCommand file: " + start +
                   L"\\WKCommand.txt\nLog: " + start + L"\\Wendrake.log");
     PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    EXPECT_EQ(WaitHelper(program_, 30000), kCannotWork);
+    EXPECT_EQ(WaitHelper(process, 30000), kCannotWork);
+  };
+  for (const auto& c : cases) {
+    fs::remove(At("WKCommand.txt"));
+    if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
+    ASSERT_TRUE(StartProgram());
+    saysWhy(program_, Path(""), c.why);
     EXPECT_EQ(Log().back(), "Ended - AllEndThread");
   }
   const std::string file = Path("WKCommand.txt");
@@ -196,9 +200,13 @@ TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeede
                 .find("StartDirectory(" + Path("program") +
                       ") -the folder of Wendrake.exe: the current one held no WKCommand.txt."),
             std::string::npos);
+  // A second copy there would share its log and snapshots: it ends at once.
+  HelperProcess second = StartProcess(Path("program") + "\\Wendrake.exe", {}, Path("program"));
+  saysWhy(second, Path("program"), L"another Wendrake runs in this start directory");
   WriteWholeFile(At("in") / "a.txt", "a");
   EXPECT_EQ(Started("out", 1), Lines{Expected("in", "a.txt", "-A")});
   EXPECT_TRUE(fs::is_empty(At("elsewhere")));
+  EXPECT_EQ(Count(LogTexts(ReadWholeFile(At("program") / "Wendrake.log")), "= Start program"), 1);
 }
 
 // A mapped network drive: drive S: of the suites' prefix is a FUSE mount
