@@ -51,6 +51,10 @@ static_assert(kTrayRecordSize == (sizeof(void*) == 8 ? 104 : 88), "the tray reco
 constexpr int kTrayAddTries = 30;
 constexpr UINT kTrayRetryMs = 2000;
 constexpr UINT_PTR kTrayRetryTimer = 1;
+// Log lines that found the log held by a reader are written with the next
+// line, or at the latest by this timer.
+constexpr UINT kLogRetryMs = 1000;
+constexpr UINT_PTR kLogRetryTimer = 2;
 
 HINSTANCE instance;
 HMENU trayMenu;
@@ -179,6 +183,7 @@ void StartUp(HWND window) {
   }
   wendrake::WarnOfMissingProgramsAndFolders(nullptr, nullptr);
   wendrake::ArmAllEntries();
+  SetTimer(window, kLogRetryTimer, kLogRetryMs, nullptr);
   AddTrayIcon(window);
   MakeTrayMenu();
 }
@@ -247,6 +252,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case WM_TIMER:
       if (wParam == kTrayRetryTimer) RetryTrayIcon(window);
+      if (wParam == kLogRetryTimer) wendrake::ReopenLog();
       return 0;
     default:
       break;

@@ -1,31 +1,18 @@
 #include "log/log.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
+#include "log/log_file.h"
+
 namespace wendrake {
 namespace {
 
-// Opened by the first line of the run, on the main thread before any watcher
-// exists, and closed after every watcher has ended; so neither needs a lock.
-// A reopen keeps the handle's value (os::FileTakeOver).
-os::Handle logHandle = os::kInvalidHandle;
-bool logOpened = false;  // set by the first line, never cleared
 bool logClosed = false;  // nothing is written anywhere after the close
-
-// Whether the name still leads to the open log is looked at before a line
-// at most this often. The look (lstat and fstat) costs about twice a
-// line's write, so it is not made for every line; at this pace it is
-// nothing, a rotated log gets at most a quarter of a second of lines
-// after its rename, and the first line after a quiet spell always looks.
-constexpr std::int64_t kNameCheckIntervalMs = 250;
-std::atomic<std::int64_t> nextNameCheckMs{0};
-std::atomic<bool> nameCheckBusy{false};  // one thread reopens at a time
 
 // Set by the program's shell before the first line.
 os::Handle copyStream = os::kInvalidHandle;
@@ -136,33 +123,6 @@ void WriteCopy(const char* line, std::size_t length) {
   os::FileWrite(copyStream, copy + start, used - start);
 }
 
-os::Handle OpenLogFile() {
-  // Others may read the log while we run, but not write or delete it; a
-  // second instance in the same folder therefore runs without a log.
-  // Appending lets a log rotation empty the file under us (see os.h).
-  os::Handle file = os::FileOpen(kLogFileName, os::kAccessWrite | os::kAccessAppend, os::kShareRead,
-                                 os::kOpenAlways);
-  if (file != os::kInvalidHandle) os::FileSeekEnd(file);
-  return file;
-}
-
-// A log renamed away (logrotate's default, mv) or deleted would otherwise
-// take every line of the run where nobody looks for it. Lines written
-// before the reopen land whole in the renamed file, after it in the new
-// one: none is lost or doubled. When the new one cannot be opened (a link
-// or a folder in its place, another writer holding it), the lines go on to
-// the old file and the next look tries again.
-void ReopenIfMoved(bool waitTurn) {
-  while (nameCheckBusy.exchange(true, std::memory_order_acquire)) {
-    if (!waitTurn) return;  // another thread is looking right now
-  }
-  if (logHandle != os::kInvalidHandle && !os::FileStillNamed(logHandle, kLogFileName)) {
-    os::Handle fresh = OpenLogFile();
-    if (fresh != os::kInvalidHandle) os::FileTakeOver(logHandle, fresh);
-  }
-  nameCheckBusy.store(false, std::memory_order_release);
-}
-
 }  // namespace
 
 std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& when,
@@ -193,10 +153,7 @@ std::size_t FormatLogLine(char (&line)[kLogLineCapacity], const os::LocalTime& w
 }
 
 void CloseLog() {
-  if (logHandle != os::kInvalidHandle) os::FileClose(logHandle);
-  // Forgotten, not just closed: on Linux the number may soon name another
-  // file, which a late line must never reach.
-  logHandle = os::kInvalidHandle;
+  if (!logClosed) LogFileClose();
   logClosed = true;
 }
 
@@ -204,23 +161,11 @@ namespace {
 
 void WriteLine(const char* text, std::size_t keptLineFeed) {
   if (logClosed) return;
-  if (!logOpened) {
-    logOpened = true;
-    logHandle = OpenLogFile();
-  } else if (logHandle != os::kInvalidHandle) {
-    std::int64_t nowMs = os::MonotonicMs();
-    if (nowMs >= nextNameCheckMs.load(std::memory_order_relaxed)) {
-      nextNameCheckMs.store(nowMs + kNameCheckIntervalMs, std::memory_order_relaxed);
-      ReopenIfMoved(false);
-    }
-  }
-  if (logHandle == os::kInvalidHandle && copyHow == LogCopy::kNone) return;
-
   os::LocalTime now;
   os::LocalTimeNow(&now);
   char line[kLogLineCapacity];
   std::size_t length = FormatLogLine(line, now, text, keptLineFeed);
-  if (logHandle != os::kInvalidHandle) os::FileWrite(logHandle, line, length);
+  LogFileWrite(line, length);
   if (copyHow != LogCopy::kNone) WriteCopy(line, length);
 }
 
@@ -242,7 +187,7 @@ void LogRecord(const char* label, const char* record) {
 }
 
 void ReopenLog() {
-  if (!logClosed) ReopenIfMoved(true);
+  if (!logClosed) LogFileRetry();
 }
 
 void CopyLogLinesTo(os::Handle stream, LogCopy how) {
@@ -262,9 +207,8 @@ void LogF(const char* format, ...) {
 
 void ResetLogForTesting() {
   CloseLog();
-  logOpened = false;
+  LogFileForgetForTesting();
   logClosed = false;
-  nextNameCheckMs = 0;
 }
 
 }  // namespace wendrake

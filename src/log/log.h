@@ -24,17 +24,19 @@ constexpr std::size_t kLogTextMax = kLogLineCapacity - kLogStampLength - 3;
 constexpr std::size_t kMessageCapacity = 256;
 
 // Appends one line with `text`, opening the log at the first call of the
-// run. Failures are silent: a log that cannot be opened or written loses
-// lines and nothing else.
+// run (log_file.h). Failures are silent: a log that cannot be opened or
+// written loses lines and nothing else.
 void WriteLog(const char* text);
 
 // Closes the log for the rest of the run: nothing is written after it.
 void CloseLog();
 
-// Opens Wendrake.log anew when that name no longer leads to the file being
-// written (renamed by a log rotation, or deleted); the next lines go to the
-// new file. Every line looks by itself, at most every quarter of a second;
-// this is for a request from outside (SIGHUP), which wants it done now.
+// Linux: opens Wendrake.log anew when that name no longer leads to the
+// file being written (renamed by a log rotation, or deleted); the next
+// lines go to the new file. Every line looks by itself, at most every
+// quarter of a second; this is for a request from outside (SIGHUP), which
+// wants it done now. Windows: writes the lines that found the log held by
+// a reader, which would otherwise wait for the next line.
 void ReopenLog();
 
 // Where a copy of each log line goes besides the file: nowhere (the

@@ -58,8 +58,8 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   return fd;
 }
 
-bool FileSeekEnd(Handle file) {
-  return lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
+std::int64_t FileSeekEnd(Handle file) {
+  return lseek(static_cast<int>(file), 0, SEEK_END);
 }
 
 bool FileSetEnd(Handle file) {

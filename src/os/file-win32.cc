@@ -46,9 +46,11 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   return reinterpret_cast<Handle>(h);
 }
 
-bool FileSeekEnd(Handle file) {
-  return SetFilePointer(reinterpret_cast<HANDLE>(file), 0, nullptr, FILE_END) !=
-         INVALID_SET_FILE_POINTER;
+std::int64_t FileSeekEnd(Handle file) {
+  LARGE_INTEGER end;
+  LARGE_INTEGER none = {};
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(file), none, &end, FILE_END)) return -1;
+  return end.QuadPart;
 }
 
 bool FileSetEnd(Handle file) {

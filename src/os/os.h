@@ -100,8 +100,9 @@ enum Disposition {
 // own files, and a link planted there would have another file emptied.
 Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition disposition);
 
-// Moves the file position to the end of the file.
-bool FileSeekEnd(Handle file);
+// Moves the file position to the end of the file. Returns the new
+// position, the file's size, or -1 on failure.
+std::int64_t FileSeekEnd(Handle file);
 
 // Cuts off whatever lies beyond the current position, which the callers
 // reach by writing (SetEndOfFile).

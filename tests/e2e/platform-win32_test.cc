@@ -132,10 +132,41 @@ TEST_F(ShellTest, HiddenWindowBoxSaysNoAndTheTrayMenuQuits) {
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
 }
 
-// The end of the Windows session (log-off, shut-down) runs the shutdown
-// sequence before Windows ends the process: the end is logged.
-TEST_F(ShellTest, SessionEndRunsTheShutdown) {
+// The log is rotated by the program itself once it passes 10 MB, between
+// two lines: Wendrake.log.1 (the one before replaced) ends with the line
+// that passed the size, the new log begins with the next, and every line
+// of the run is in one of them, once. Readers may open it meanwhile:
+// Notepad's way, sharing reading and writing, which keeps a rotation off
+// until it lets go, and cmd's type, which shares reading only. The end of
+// the Windows session (log-off, shut-down) runs the shutdown sequence
+// before Windows ends the process: the end is logged.
+TEST_F(ShellTest, LogRotatesBetweenTwoLinesWhileReadAndTheSessionEndIsLogged) {
+  constexpr std::size_t kRotateBytes = 10 * 1024 * 1024;
+  const std::string filler = "2026-12-07 08:04:09 - " + std::string(200, 'x') + "\r\n";
+  std::string full;
+  while (full.size() + filler.size() < kRotateBytes - 40) full += filler;
+  WriteWholeFile(At("Wendrake.log"), full);
+  WriteWholeFile(At("Wendrake.log.1"), "old\r\n");
+  HANDLE reader =
+      CreateFileA(Path("Wendrake.log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   StartWatching(Record("A", "in", "out"));
+  WriteWholeFile(At("type.bat"), "@type Wendrake.log > typed.txt\r\n");
+  // Held while lines come one after another, the log is let go within
+  // about a second and a half of the last.
+  EXPECT_TRUE(PollUntil([&] {
+    HelperProcess type =
+        StartProcess("C:\\windows\\system32\\cmd.exe", {"/c", Path("type.bat")}, Path(""));
+    return WaitHelper(type, 60000) == 0;
+  }));
+  EXPECT_NE(ReadWholeFile(At("typed.txt")).find("= Start program"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(At("Wendrake.log.1")), "old\r\n") << "renamed under its reader";
+  CloseHandle(reader);
+  Sleep(1100);  // a rotation that failed is tried again a second later
+  WriteWholeFile(At("in") / "a.txt", "a");
+  EXPECT_EQ(Started("out", 1), Lines{Expected("in", "a.txt", "-A")});
+
   const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(program_.id));
   std::vector<HWND> hidden = WindowsOf("Kestrone", pid);
   ASSERT_EQ(hidden.size(), 1u);
@@ -143,6 +174,19 @@ TEST_F(ShellTest, SessionEndRunsTheShutdown) {
   SendMessageA(hidden[0], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
   EXPECT_EQ(WaitHelper(program_, 30000), 0);
+
+  const std::string rotated = ReadWholeFile(At("Wendrake.log.1"));
+  const std::string fresh = ReadWholeFile(At("Wendrake.log"));
+  ASSERT_GT(rotated.size(), kRotateBytes);
+  EXPECT_EQ(rotated.compare(0, full.size(), full), 0);
+  EXPECT_EQ(rotated.substr(rotated.size() - 2), "\r\n");
+  EXPECT_EQ(fresh.rfind("20", 0), 0u) << "the new log begins within a line";
+  const Lines run = LogTexts(rotated.substr(full.size()) + fresh);
+  for (const char* once : {"= Start program", "(01)...          Set FindFirstChangeNotification(",
+                           "Ended - AllEndThread"}) {
+    EXPECT_EQ(Count(run, once), 1) << once;
+  }
+  EXPECT_EQ(Count(run, "(01)... ... ... ... Adition(a.txt)"), 1);
 }
 
 // A run that cannot work says why in a box naming its two files, with an
