@@ -19,18 +19,6 @@ namespace {
 
 using ScenarioTest = WatchingTest;
 
-#ifndef _WIN32  // where a box says it first (platform-win32_test.cc)
-TEST_F(ScenarioTest, NoCommandFileEndsAtOnce) {
-  ASSERT_TRUE(StartProgram());
-  EXPECT_EQ(WaitHelper(program_, 30000), kCannotWork);
-  std::string file = Path("WKCommand.txt");
-  EXPECT_EQ(Log(), (Lines{"", "= Start program ===========", "-Start- Clear ThreadControlTable.",
-                          "-Start- LoadCommandFile. FileName(" + file + ")",
-                          "CmdFile Open error. FileName(" + file + ")",
-                          "== Abnormal end.==", "Ended - AllEndThread"}));
-}
-#endif
-
 // Moves a file's last-write time back. Wine raises no change notification
 // when both times are set at once, so on Windows only the last-write time is.
 void AgeFile(const fs::path& path, int hours) {
@@ -285,22 +273,6 @@ TEST_F(FaultTest, LockHeldForeverStallsOnlyItsEntryAndTheRunStillEnds) {
   EXPECT_EQ(Log().back(), "Ended - AllEndThread");
   EXPECT_EQ(Count(Log(), "(01)...      -e- ENQ(ok)"), 0);
   EXPECT_EQ(CountArgvRecords(At("out")), 0);
-}
-
-// The start directory watched as a folder: the log and the snapshot files
-// that every scan writes there start nothing and wake no endless scans,
-// and a file put there is still started, once per change.
-TEST_F(FaultTest, StartDirectoryAsWatchedFolderReportsOnlyOtherFiles) {
-  StartWatching(Record("AUD", "", "out"));
-  WriteWholeFile(At("a.txt"), "first");
-  EXPECT_EQ(Started("out", 1), Lines{Expected("", "a.txt", "-A")});
-  EXPECT_TRUE(LogStaysStill()) << "scans go on by themselves";
-  WriteWholeFile(At("a.txt"), "second, longer");
-  EXPECT_EQ(Started("out", 2), Lines(2, Expected("", "a.txt", "-A")));
-  fs::remove(At("a.txt"));
-  EXPECT_EQ(Started("out", 3), (Lines{Expected("", "a.txt", "-A"), Expected("", "a.txt", "-A"),
-                                      Expected("", "a.txt", "-D")}));
-  EXPECT_TRUE(LogStaysStill()) << "scans go on by themselves";
 }
 
 // File names that a shell, a command interpreter or a careless argument
