@@ -13,9 +13,10 @@
 namespace wendrake {
 
 bool ClaimStartDirectory() {
-  // Never closed, and never written: only its hold counts.
-  os::Handle claim =
-      os::FileOpen(kClaimFileName, os::kAccessWrite, os::kShareNone, os::kOpenAlways);
+  // Never closed, and never written: only its hold counts. Opened for
+  // reading, which is enough for the hold and works on a claim file that
+  // another user made (a run of the service under another account).
+  os::Handle claim = os::FileOpen(kClaimFileName, os::kAccessRead, os::kShareNone, os::kOpenAlways);
   return claim != os::kInvalidHandle || !os::FileHeldByAnother(os::LastError());
 }
 

@@ -40,7 +40,7 @@ Handle FileOpen(const char* path, unsigned access, unsigned share, Disposition d
   int fd = open(path, flags, 0666);
   if (fd < 0) return kInvalidHandle;
 
-  if ((access & kAccessWrite) && !(share & kShareWrite)) {
+  if (((access & kAccessWrite) && !(share & kShareWrite)) || share == kShareNone) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int saved = errno;
       close(fd);

@@ -82,9 +82,10 @@ void KeepFreedMemory();
 enum Access : unsigned { kAccessRead = 1u, kAccessWrite = 2u, kAccessAppend = 4u };
 
 // What other openers may do while this handle is open. On Linux only the
-// denial of write sharing to a writer has an effect: the open takes an
-// exclusive non-blocking flock and fails (EWOULDBLOCK) when another open
-// file already holds one, as a sharing violation does on Windows.
+// denial of write sharing to a writer, and an open that shares nothing at
+// all, have an effect: the open takes an exclusive non-blocking flock and
+// fails (EWOULDBLOCK) when another open file already holds one, as a
+// sharing violation does on Windows.
 enum Share : unsigned { kShareNone = 0u, kShareRead = 1u, kShareWrite = 2u };
 
 enum Disposition {
