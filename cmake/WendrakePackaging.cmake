@@ -1,23 +1,30 @@
 # What `cmake --install` puts beside the program, and the packages.
 #
+# On Linux, under the prefix:
 #   bin/                      the program
-#   share/wendrake/           WKCommand.txt, an example command file for the
-#                             platform with every keyword explained; on Linux
-#                             also wendrake.logrotate, a logrotate example
-#   share/man/man1/           wendrake.1.gz, the manual page (Linux)
-#   share/doc/wendrake/       copyright (the licence) and changelog.Debian.gz (Linux)
-#   share/lintian/overrides/  wendrake, what lintian may leave unsaid and why (Linux)
-#   lib/systemd/user/         wendrake.service, a systemd user unit (Linux)
+#   share/wendrake/           WKCommand.txt, an example command file with
+#                             every keyword explained; wendrake.logrotate, a
+#                             logrotate example
+#   share/man/man1/           wendrake.1.gz, the manual page
+#   share/doc/wendrake/       copyright (the licence) and changelog.Debian.gz
+#   share/lintian/overrides/  wendrake, what lintian may leave unsaid and why
+#   lib/systemd/user/         wendrake.service, a systemd user unit
 #   lib/systemd/system/       wendrake@.service, a system unit template, one
-#                             instance per start directory (Linux)
-#   README.txt, LICENSE.txt   a short readme and the licence (Windows)
+#                             instance per start directory
 #
-# On Windows `cmake --build <build> --target package` zips the same tree
-# into Wendrake-<version>-win64.zip; on Linux `cpack -G DEB` (or the same
-# target) makes wendrake_<version>-<revision>_<arch>.deb, installed under
-# /usr. The `package` preset builds the program alone for that:
+# On Windows, side by side in the prefix, as a user unpacks them into one
+# folder: Wendrake.exe; WKCommand.txt, the example command file for
+# Windows; README.txt, a short readme; LICENSE.txt, the licence. The text
+# files get CR LF line ends there (the sources keep LF): the Notepad of
+# Windows 7 and 8, and of Windows 10 before its October 2018 update, shows
+# an LF-only file as one long line.
+#
+# On Windows `cmake --build <build> --target package` zips that folder's
+# contents, with no folder around them, into Wendrake-<version>-win64.zip;
+# on Linux `cpack -G DEB` (or the same target) makes
+# wendrake_<version>-<revision>_<arch>.deb, installed under /usr. The
+# `package` preset builds the program alone for that:
 #   cmake --workflow --preset package
-set(WENDRAKE_EXAMPLE_DIR share/wendrake)
 set(CPACK_PACKAGE_VENDOR Wendrake)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "folder watcher that starts a program for each added, changed or deleted file")
@@ -36,17 +43,27 @@ and an example command file with every keyword explained.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/WKCommand-windows.txt
-    DESTINATION ${WENDRAKE_EXAMPLE_DIR} RENAME WKCommand.txt)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/README-windows.txt
-    DESTINATION . RENAME README.txt)
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  # configure_file for its NEWLINE_STYLE, which also makes a change to a
+  # source configure again; the texts hold no @NAME@ for it to replace.
+  foreach(text packaging/WKCommand-windows.txt:WKCommand.txt packaging/README-windows.txt:README.txt
+          LICENSE:LICENSE.txt)
+    string(REPLACE ":" ";" text ${text})
+    list(GET text 0 source)
+    list(GET text 1 name)
+    configure_file(${CMAKE_SOURCE_DIR}/${source} ${CMAKE_BINARY_DIR}/packaging/${name} @ONLY
+      NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/${name} DESTINATION .)
+  endforeach()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME Wendrake)
   set(CPACK_PACKAGE_FILE_NAME Wendrake-${PROJECT_VERSION}-win64)
+  # Unpacked with Explorer's "Extract All", the zip's name already makes
+  # the folder: one more inside it would hide the program a level down.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   include(CPack)
 else()
+  set(WENDRAKE_EXAMPLE_DIR share/wendrake)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/WKCommand-linux.txt
     DESTINATION ${WENDRAKE_EXAMPLE_DIR} RENAME WKCommand.txt)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/wendrake.logrotate

@@ -13,5 +13,9 @@ endif()
 target_link_libraries(wendrake_program PRIVATE wendrake_core wendrake_warnings)
 if(WIN32)
   target_link_libraries(wendrake_program PRIVATE shell32 user32 gdi32)
+  # A Windows program's folder holds it and its files together
+  # (WendrakePackaging.cmake).
+  install(TARGETS wendrake_program RUNTIME DESTINATION .)
+else()
+  install(TARGETS wendrake_program RUNTIME DESTINATION bin)
 endif()
-install(TARGETS wendrake_program RUNTIME DESTINATION bin)

@@ -13,7 +13,8 @@ jobs=$(nproc)
 
 failed=()
 # Builds a preset, installs it, and runs its suites; the end-to-end
-# scenarios run against the installed program.
+# scenarios run against the installed program, given by its path in the
+# installation (bin/ on Linux, the top on Windows).
 run_preset() {
   local preset=$1 program=$2
   shift 2
@@ -22,20 +23,20 @@ run_preset() {
   cmake --build --preset "$preset" -j "$jobs"
   cmake --install "build/$preset" --prefix "build/$preset/install" >/dev/null
   echo "=== $preset: test"
-  if ! WENDRAKE_PROGRAM="$PWD/build/$preset/install/bin/$program" \
+  if ! WENDRAKE_PROGRAM="$PWD/build/$preset/install/$program" \
       "$@" ctest --preset "$preset" -j "$jobs" ${WENDRAKE_CTEST_ARGS:-}; then
     failed+=("$preset")
   fi
 }
 
-run_preset linux wendrake
+run_preset linux bin/wendrake
 echo "=== lint"
 bash scripts/lint.sh || failed+=(lint)
-run_preset linux-asan wendrake
+run_preset linux-asan bin/wendrake
 # Both watchers, the log they share, the stop and the started programs run
 # at once here; the program under the scenarios is the ThreadSanitizer one
 # too, and a race it reports makes it exit non-zero.
-run_preset linux-tsan wendrake
+run_preset linux-tsan bin/wendrake
 # The fuzz targets (clang, libFuzzer) for half a minute each.
 echo "=== fuzz"
 bash scripts/fuzz.sh 30 || failed+=(fuzz)

@@ -193,8 +193,14 @@ TEST_F(ShellTest, LogRotatesBetweenTwoLinesWhileReadAndTheSessionEndIsLogged) {
 // error icon, and ends with exit code 1 once the box is closed. Started
 // where there is no command file, the program takes its own folder as the
 // start directory when that folder holds one, and says so. A second copy
-// in a start directory where one runs is such a run.
+// in a start directory where one runs is such a run. The runs are of a
+// copy alone in a folder: the installed program has the example command
+// file beside it.
 TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeeded) {
+  fs::create_directory(At("program"));
+  fs::create_directory(At("elsewhere"));
+  fs::copy_file(ProgramPath(), At("program") / "Wendrake.exe");
+  const std::string program = Path("program") + "\\Wendrake.exe";
   const struct {
     const char* commandFile;  // nullptr: none
     std::wstring why;
@@ -206,6 +212,7 @@ TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeede
   };
   // The box of `process`, started in `path`, says `why`; it ends once closed.
   auto saysWhy = [&](HelperProcess& process, const std::string& path, const std::wstring& why) {
+    ASSERT_NE(process.id, 0);
     const DWORD pid = GetProcessId(reinterpret_cast<HANDLE>(process.id));
     HWND box = nullptr;
     ASSERT_TRUE(PollUntil([&] {
@@ -224,18 +231,15 @@ TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeede
   for (const auto& c : cases) {
     fs::remove(At("WKCommand.txt"));
     if (c.commandFile != nullptr) WriteWholeFile(At("WKCommand.txt"), c.commandFile);
-    ASSERT_TRUE(StartProgram());
+    program_ = StartProcess(program, {}, Path(""));
     saysWhy(program_, Path(""), c.why);
     EXPECT_EQ(Log().back(), "Ended - AllEndThread");
   }
   const std::string file = Path("WKCommand.txt");
   EXPECT_EQ(Count(Log(), "CmdFile Open error. FileName(" + file + ")"), 1);
 
-  fs::create_directory(At("program"));
-  fs::create_directory(At("elsewhere"));
-  fs::copy_file(ProgramPath(), At("program") / "Wendrake.exe");
   WriteWholeFile(At("program") / "WKCommand.txt", Record("A", "in", "out"));
-  program_ = StartProcess(Path("program") + "\\Wendrake.exe", {}, Path("elsewhere"));
+  program_ = StartProcess(program, {}, Path("elsewhere"));
   ASSERT_TRUE(PollUntil([&] {
     return fs::exists(At("program") / "Wendrake.log") &&
            ReadWholeFile(At("program") / "Wendrake.log").find("...-Wait(") != std::string::npos;
@@ -245,7 +249,7 @@ TEST_F(ShellTest, RunThatCannotWorkSaysWhyInABoxAndStartsFromItsOwnFolderIfNeede
                       ") -the folder of Wendrake.exe: the current one held no WKCommand.txt."),
             std::string::npos);
   // A second copy there would share its log and snapshots: it ends at once.
-  HelperProcess second = StartProcess(Path("program") + "\\Wendrake.exe", {}, Path("program"));
+  HelperProcess second = StartProcess(program, {}, Path("program"));
   saysWhy(second, Path("program"), L"another Wendrake runs in this start directory");
   WriteWholeFile(At("in") / "a.txt", "a");
   EXPECT_EQ(Started("out", 1), Lines{Expected("in", "a.txt", "-A")});

@@ -344,8 +344,12 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
 using InstalledExampleTest = WatchingTest;
 
 TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
-  fs::path root = fs::path(ProgramPath()).parent_path().parent_path();
-  fs::path example = root / "share" / "wendrake" / "WKCommand.txt";
+#ifdef _WIN32
+  fs::path example = fs::path(ProgramPath()).parent_path() / "WKCommand.txt";
+#else
+  fs::path example =
+      fs::path(ProgramPath()).parent_path().parent_path() / "share" / "wendrake" / "WKCommand.txt";
+#endif
   if (!fs::exists(example)) GTEST_SKIP() << "no installed example beside " << ProgramPath();
   // Its records wait behind a '#' until the paths are the user's own.
   std::string text = ReadWholeFile(example);
