@@ -99,3 +99,9 @@ if(WIN32 AND TARGET e2e_tests)
   set_tests_properties(e2e PROPERTIES FIXTURES_REQUIRED wine_share
                        ENVIRONMENT "WENDRAKE_SHARE_BACKING=${CMAKE_BINARY_DIR}/share/back")
 endif()
+
+# The Windows zip, made and looked into on this host.
+if(WIN32)
+  add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/windows-zip.sh
+    ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+endif()

@@ -12,8 +12,9 @@ set -euo pipefail
 # rsync, sqlite3: tests run them in a watched folder, as users do.
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev inotify-tools util-linux bindfs rsync sqlite3
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck dpkg-dev file lintian systemd)
+# unzip: the Windows package test looks into the zip with it.
 if [ "${1:-}" = "--all" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth unzip)
 fi
 
 missing=()
