@@ -3,6 +3,20 @@ if(WIN32)
   add_executable(wendrake_program WIN32 ${CMAKE_SOURCE_DIR}/src/app/main-win32.cc
     ${CMAKE_SOURCE_DIR}/src/app/resources/wendrake.rc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME Wendrake)
+  # The version resource's values, as a header the resource script
+  # includes: defines handed to windres lose their quotes. The copyright
+  # line and its holder are the licence's own.
+  file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE copyright REGEX "^Copyright \\(c\\) " LIMIT_COUNT 1)
+  string(REGEX REPLACE "^Copyright \\(c\\) [-0-9, ]+" "" holder "${copyright}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE)
+  set(numbers ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/wendrake_version.h CONTENT
+    "#define WENDRAKE_VERSION \"${PROJECT_VERSION}\"
+#define WENDRAKE_VERSION_NUMBERS ${numbers}
+#define WENDRAKE_COPYRIGHT \"${copyright}\"
+#define WENDRAKE_HOLDER \"${holder}\"
+")
+  target_include_directories(wendrake_program PRIVATE ${CMAKE_BINARY_DIR}/generated)
 else()
   add_executable(wendrake_program ${CMAKE_SOURCE_DIR}/src/app/main-posix.cc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME wendrake)

@@ -76,6 +76,10 @@ if(e2e_sources)
   target_compile_definitions(e2e_tests PRIVATE "WENDRAKE_VERSION=\"${PROJECT_VERSION}\""
     "WENDRAKE_BINARY_DIR=\"${CMAKE_BINARY_DIR}\"")
   set_target_properties(e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WENDRAKE_TEST_BIN})
+  if(WIN32)
+    # GetFileVersionInfoA, to read the program's version resource.
+    target_link_libraries(e2e_tests PRIVATE version)
+  endif()
   add_dependencies(e2e_tests wendrake_program ${WENDRAKE_TEST_PROGRAMS})
   add_test(NAME e2e COMMAND e2e_tests WORKING_DIRECTORY ${WENDRAKE_TEST_BIN})
   set_tests_properties(e2e PROPERTIES TIMEOUT 900)

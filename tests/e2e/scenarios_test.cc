@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "watching_fixture_test.h"
 
@@ -340,12 +342,26 @@ TEST_F(HostileNameTest, EachNameArrivesWholeAsOneArgumentOrIsLeftOutWithItsLine)
 
 // The example command file installed beside the program
 // ($WENDRAKE_PROGRAM, as the test command sets it) is accepted whole by
-// the program it ships with.
+// the program it ships with. On Windows the program carries the build's
+// version, as Explorer's Properties show it.
 using InstalledExampleTest = WatchingTest;
 
 TEST_F(InstalledExampleTest, CommandFileIsAcceptedWhole) {
 #ifdef _WIN32
-  fs::path example = fs::path(ProgramPath()).parent_path() / "WKCommand.txt";
+  const std::string program = ProgramPath();
+  std::vector<char> info(GetFileVersionInfoSizeA(program.c_str(), nullptr));
+  ASSERT_FALSE(info.empty()) << "no version resource in " << program;
+  ASSERT_TRUE(
+      GetFileVersionInfoA(program.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  for (const char* key : {"FileVersion", "ProductVersion"}) {
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(
+        info.data(), (std::string("\\StringFileInfo\\040904b0\\") + key).c_str(), &value, &length))
+        << key;
+    EXPECT_STREQ(static_cast<const char*>(value), WENDRAKE_VERSION) << key;
+  }
+  fs::path example = fs::path(program).parent_path() / "WKCommand.txt";
 #else
   fs::path example =
       fs::path(ProgramPath()).parent_path().parent_path() / "share" / "wendrake" / "WKCommand.txt";
