@@ -17,6 +17,15 @@ if(WIN32)
 #define WENDRAKE_HOLDER \"${holder}\"
 ")
   target_include_directories(wendrake_program PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  if(MSVC)
+    # The manifest is the resource script's; the linker would add a second.
+    target_link_options(wendrake_program PRIVATE /MANIFEST:NO)
+  endif()
+  # The resource compiler reads these as well; the build tool follows only
+  # #include.
+  set(resources ${CMAKE_SOURCE_DIR}/src/app/resources)
+  set_source_files_properties(${resources}/wendrake.rc PROPERTIES
+    OBJECT_DEPENDS "${resources}/wendrake.ico;${resources}/wendrake.manifest")
 else()
   add_executable(wendrake_program ${CMAKE_SOURCE_DIR}/src/app/main-posix.cc)
   set_target_properties(wendrake_program PROPERTIES OUTPUT_NAME wendrake)
