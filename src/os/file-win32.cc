@@ -111,15 +111,5 @@ bool FileSwap(const char* /*first*/, const char* /*second*/) {
   return false;
 }
 
-bool FileStillNamed(Handle /*file*/, const char* /*path*/) {
-  return true;
-}
-
-bool FileTakeOver(Handle /*file*/, Handle fresh) {
-  CloseHandle(reinterpret_cast<HANDLE>(fresh));
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return false;
-}
-
 }  // namespace os
 }  // namespace wendrake

@@ -156,19 +156,22 @@ bool FileReplace(const char* source, const char* target);
 // Windows has none: the caller then renames instead.
 bool FileSwap(const char* first, const char* second);
 
+#ifndef _WIN32
+// For the Linux log, which follows a rotation made by others
+// (log/log_file-posix.cc); the Windows log rotates itself.
+
 // Whether `path` still leads to the very file that `file` has open: false
 // once that name was renamed away, deleted, or given to another file or a
 // link (device and inode of the name, not followed, against the handle's).
-// Always true on Windows, where a file held without delete sharing can be
-// neither renamed nor deleted.
 bool FileStillNamed(Handle file, const char* path);
 
 // Makes `file`, which keeps its value, refer to the file that `fresh` has
-// open, and closes `fresh`. A write through `file` that another thread makes
-// meanwhile goes whole to one file or the other, never to a closed or
-// reused handle (dup3 on Linux). False, with `fresh` closed all the same,
-// where that cannot be done: always on Windows.
+// open, and closes `fresh` (dup3). A write through `file` that another
+// thread makes meanwhile goes whole to one file or the other, never to a
+// closed or reused handle. False, with `fresh` closed all the same, where
+// that cannot be done.
 bool FileTakeOver(Handle file, Handle fresh);
+#endif
 
 // ---------------------------------------------------------------------------
 // Text files read line by line (the command file)
