@@ -25,9 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(std::memchr(field, '\0', kSettingCapacity) != nullptr,
             "a setting fills its field without a terminator");
     }
-    Check(std::strlen(entry.folder) > 2 && std::strlen(entry.execute) > 2 &&
-              std::strlen(entry.current) > 2,
-          "a path setting of two characters or less was taken");
+    // Each path as written has more than two characters; a folder is kept
+    // without the separators that end it, so "/n//" is "/n" and "///" "/".
+    Check(
+        entry.folder[0] != '\0' && std::strlen(entry.execute) > 2 && std::strlen(entry.current) > 2,
+        "an empty folder, or a program or working directory of two characters or less, was "
+        "taken");
     for (int f = 0; f < 4; ++f) {
       Check(entry.actionFlags[f] == ' ' || entry.actionFlags[f] == "AUDT"[f],
             "an action flag holds something else than its letter or a blank");

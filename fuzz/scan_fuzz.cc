@@ -87,15 +87,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "the next old snapshot is out of order");
   // Whatever the old snapshot held, a deletion is reported only for a file
   // that has a name and is not in the folder: never for the folder itself.
-  // A line the log cut short names only the start of its file.
+  // Read from the deletion's own line, at the mark right after its flags:
+  // a name may hold the mark itself, and the trace lines show names too. A
+  // line the log cut short names only the start of its file.
   std::ifstream logFile(kLogFileName, std::ios::binary);
   const std::string log{std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>()};
-  const std::string deleted = "):Delete  (";
-  for (std::size_t at = log.find(deleted); at != std::string::npos;
-       at = log.find(deleted, at + 1)) {
-    std::size_t from = at + deleted.size();
-    const std::string rest = log.substr(from, log.find("\r\n", from) - from);
-    fuzz::Check(!rest.empty() && rest[0] != ')', "a deletion was reported for no name");
+  const std::string head = "(01)...      -s- Action(", deleted = "):Delete  (";
+  for (std::size_t line = 0, end; (end = log.find("\r\n", line)) != std::string::npos;
+       line = end + 2) {
+    const std::string text = log.substr(line, end - line);
+    if (text.size() < kLogStampLength || text.compare(kLogStampLength, head.size(), head) != 0) {
+      continue;
+    }
+    std::size_t at = text.find(')', kLogStampLength + head.size());
+    if (at == std::string::npos || text.compare(at, deleted.size(), deleted) != 0) continue;
+    const std::string rest = text.substr(at + deleted.size());
+    // A name may begin with ')' too: only a whole line can show none.
+    fuzz::Check(!rest.empty() && rest != ")", "a deletion was reported for no name");
     std::error_code error;
     fuzz::Check(rest.back() != ')' ||
                     !std::filesystem::exists(folder + "/" + rest.substr(0, rest.size() - 1), error),
